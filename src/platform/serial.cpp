@@ -1,0 +1,46 @@
+#include "platform/serial.h"
+
+#include "platform/paths.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+int openSerialPort(std::string_view absPath, const SerialSettings& settings)
+{
+    const std::string path = mapPath(absPath);
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return SERIAL_OPEN_FAILED;
+    termios tio;
+    std::memset(&tio, 0, sizeof tio);
+    tio.c_iflag = settings.iflag;
+    tio.c_oflag = settings.oflag;
+    tio.c_cflag = settings.cflag;
+    tio.c_lflag = settings.lflag;
+    tio.c_cc[VMIN] = settings.vmin;
+    tio.c_cc[VTIME] = settings.vtime;
+    tcflush(fd, TCIFLUSH);
+    if (cfsetispeed(&tio, settings.speed) != 0 || cfsetospeed(&tio, settings.speed) != 0
+        || tcsetattr(fd, TCSANOW, &tio) != 0) {
+        close(fd);
+        return SERIAL_SETUP_FAILED;
+    }
+    return fd;
+}
+
+int serialBytesWaiting(int fd)
+{
+    int n = 0;
+    if (ioctl(fd, FIONREAD, &n) != 0)
+        return -1;
+    return n;
+}
+
+bool serialWaitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
+}

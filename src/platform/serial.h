@@ -1,0 +1,24 @@
+#pragma once
+// Serial ports through plain termios, on whatever path the settings name (mapped to the root).
+#include <string_view>
+#include <termios.h>
+
+struct SerialSettings {
+    tcflag_t iflag;
+    tcflag_t oflag;
+    tcflag_t cflag;
+    tcflag_t lflag;
+    cc_t vmin;
+    cc_t vtime;
+    speed_t speed;
+};
+
+enum SerialOpenResult { SERIAL_OPEN_FAILED = -1, SERIAL_SETUP_FAILED = -2 };
+
+// Opens the port read-write and applies the settings at once (input queue flushed).
+// Returns the descriptor, or SERIAL_OPEN_FAILED / SERIAL_SETUP_FAILED (nothing left open).
+int openSerialPort(std::string_view absPath, const SerialSettings& settings);
+// Bytes waiting to be read (FIONREAD); -1 on error.
+int serialBytesWaiting(int fd);
+// Waits up to timeoutMs for the descriptor to become readable; true when it is.
+bool serialWaitReadable(int fd, int timeoutMs);
