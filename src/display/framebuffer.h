@@ -1,0 +1,56 @@
+#pragma once
+// The framebuffer record, the three pixel buffers and the drawing primitives (Part 5.1).
+// Frames are composed in drawBuf (or backBuf for static parts) and presented with one
+// bulk copy by fbRealize; nothing draws into screenMem directly.
+#include <cstdint>
+
+struct Works;
+
+struct FrameBuffer {
+    int sizeX;                  // visible width in pixels
+    int sizeY;                  // visible height in pixels
+    unsigned int memSize;       // bytes of one whole picture
+    unsigned int lineSize;      // bytes of one pixel row: sizeX * pixelSize
+    unsigned int pixelSize;     // bytes per pixel: 1, 2, 3 or 4
+    unsigned char* screenMem;   // the device memory (or the simulated panel, or plain memory)
+    unsigned char* drawBuf;     // the working buffer
+    unsigned char* backBuf;     // the background buffer
+    // Our own, after the established fields: the open device (-1 when none) and whether
+    // screenMem is ordinary memory because no display exists (headless).
+    int fd;
+    int headless;
+};
+
+// The simulated panel of a regular file at the framebuffer path: 800 x 480 at 32 bpp.
+constexpr int SIM_PANEL_WIDTH = 800;
+constexpr int SIM_PANEL_HEIGHT = 480;
+constexpr unsigned int SIM_PANEL_BYTES = SIM_PANEL_WIDTH * SIM_PANEL_HEIGHT * 4;
+
+// Opens mapPath("/dev/fb0"): a framebuffer device, a regular file (simulated panel) or,
+// when neither exists or the device cannot be used, a headless record whose screen memory
+// is ordinary memory. Returns nullptr only when memory cannot be allocated.
+FrameBuffer* fbInit();
+// The steps of Part 5.1 on one path (already mapped): a device through its ioctls, a
+// regular file as the simulated panel. nullptr on failure, with the Part's messages logged.
+FrameBuffer* fbInitDevice(const char* path);
+// A record whose three buffers are ordinary zeroed memory (headless screens, tests, tools).
+FrameBuffer* fbCreateInMemory(int sizeX, int sizeY, unsigned int pixelSize);
+// Frees a record made by fbCreateInMemory (tests and tools; the program never frees its own).
+void fbDestroy(FrameBuffer* fb);
+// Bytes per pixel for a bits-per-pixel value: 4/8 -> 1, 5/15/16 -> 2, 24 -> 3, 32 -> 4,
+// anything else 0 (unknown pixel format).
+unsigned int fbPixelSizeFromBits(unsigned int bitsPerPixel);
+
+// Present the finished frame: drawBuf -> screenMem.
+void fbRealize(FrameBuffer* fb);
+// Start a new frame from the static background: backBuf -> drawBuf.
+void fbSetBack(FrameBuffer* fb);
+
+// Pixels (x, y) for xStart <= x < xEnd; nothing when xEnd <= xStart.
+void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blue,
+                        FrameBuffer* fb, int toBack);
+// Integer Bresenham line including both end points, clipped per pixel by byte offset.
+void DrawLine(int x0, int y0, int x1, int y1, int red, int green, int blue,
+              FrameBuffer* fb, int toBack);
+// Rectangle outline into drawBuf of works->fb.
+void DrawRect(Works* works, int x0, int y0, int x1, int y1, int red, int green, int blue);
