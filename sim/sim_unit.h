@@ -1,0 +1,94 @@
+#pragma once
+// The simulated unit as a whole, for ampsim and for end-to-end tests:
+//
+//   sim::SimUnit unit(rootDir);                 // builds the root, starts the models
+//   sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
+//   unit.waitForFrame("4dST;", true, 5.0);      // host-to-board frame seen
+//   unit.board().injectFault(sim::Fault::silence(4, "FM"));
+//   auto log = unit.wireLog();                  // copy of every frame so far
+//   ctl.terminate(); ctl.waitExit(10.0);
+//   unit.stop();
+//
+// While the unit runs, dev/ttyAMA0 points at the pseudo-terminal the amplifier board
+// serves; dev/ttyUSB0 and dev/ttyUSB1 point at pseudo-terminals whose input is drained
+// and dropped (the transceiver models come later). The simulator keeps a descriptor of
+// each pseudo-terminal's slave side open, so the controller may close and reopen the
+// port at will, and it keeps the keyboard FIFO open so the controller's open of it does
+// not block.
+#include "amp_board.h"
+#include "controller_process.h"
+#include "root_builder.h"
+#include "wire_log.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+struct SimOptions {
+    bool pacing = true;        // 115200 baud pacing of the board's replies
+    bool writeWireLogFile = true; // <root>/sim/wire.log (appended)
+};
+
+class Pty;
+
+class SimUnit {
+public:
+    explicit SimUnit(const std::string& rootDir, SimOptions options = {});
+    ~SimUnit();
+    SimUnit(const SimUnit&) = delete;
+    SimUnit& operator=(const SimUnit&) = delete;
+
+    const std::string& root() const { return root_; }
+    AmpBoard& board() { return *board_; }
+    WireLog& wire() { return wire_; }
+
+    // A copy of every frame so far, both directions.
+    std::vector<WireEntry> wireLog() const { return wire_.entries(); }
+    // Wait (no spinning) until the predicate holds for the wire log, or the timeout.
+    bool waitForFrames(const std::function<bool(const std::vector<WireEntry>&)>& pred,
+                       double timeoutSeconds);
+    // Until the log holds at least `count` entries in all.
+    bool waitForFrames(size_t count, double timeoutSeconds);
+    // Until `occurrences` frames in the given direction are exactly `frame` (CRC digits
+    // included, "4dST;"), or, with matchText, whose text after the CRC digits is `frame`.
+    bool waitForFrame(std::string_view frame, bool toBoard, double timeoutSeconds,
+                      size_t occurrences = 1, bool matchText = false);
+
+    // Paths inside the root.
+    std::string path(const std::string& relative) const { return rootPath(root_, relative); }
+    std::string wireLogPath() const { return path("sim/wire.log"); }
+    std::string framebufferPath() const { return path("dev/fb0"); }
+    // The pseudo-terminal slave behind each link ("/dev/pts/N").
+    std::string boardPtyName() const;
+
+    // Writes bytes into the keyboard FIFO (input events, for the keyboard model to come).
+    bool writeKeyboard(const void* bytes, size_t length);
+
+    // Stops the models (the board thread first); idempotent. The device links stay.
+    void stop();
+    bool running() const { return running_; }
+
+private:
+    void drainLoop();
+
+    std::string root_;
+    SimOptions options_;
+    WireLog wire_;
+    std::unique_ptr<AmpBoard> board_;
+    std::unique_ptr<Pty> boardPty_, usb0Pty_, usb1Pty_;
+    int keyboardFd_ = -1;
+    int drainWake_[2] = {-1, -1};
+    std::thread drainThread_;
+    std::atomic<bool> running_{false};
+};
+
+// The text after the CRC digits of a frame ("4dST;" gives "ST;").
+std::string_view frameText(std::string_view frame);
+
+} // namespace sim

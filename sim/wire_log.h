@@ -1,0 +1,64 @@
+#pragma once
+// The wire log of the simulated amplifier board: every frame in both directions, with
+// monotonic time stamps, kept in memory for tests and appended to a text file.
+//
+// File format (<root>/sim/wire.log), one line per frame, written as the frame happens:
+//     <seconds> <dir> <frame>
+//   <seconds>  monotonic clock (CLOCK_MONOTONIC, the same clock as monoSeconds()), "%.6f",
+//              the moment the frame's first byte crossed the pseudo-terminal
+//   <dir>      '>' host to board (the controller's command), '<' board to host (a reply)
+//   <frame>    the bytes exactly as on the wire, CRC digits included ("4dST;"); bytes
+//              outside printable ASCII are written as \xHH, a backslash as "\\"
+// Lines beginning with "#" after the time stamp are notes of the simulator, not frames
+// (an injected fault, a frame refused for its CRC); they are not entries in memory:
+//     12.345678 # fault: silence (no reply to ST)
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct WireEntry {
+    double t = 0;         // monotonic seconds: first byte of the frame
+    bool toBoard = false; // true: host to board (command); false: board to host (reply)
+    std::string frame;    // the frame as on the wire, CRC digits included
+    double tEnd = 0;      // monotonic seconds: last byte of the frame (paced replies end later)
+};
+
+class WireLog {
+public:
+    WireLog() = default;
+    ~WireLog();
+    WireLog(const WireLog&) = delete;
+    WireLog& operator=(const WireLog&) = delete;
+
+    // Appends every later entry and note to this file too ("" closes the file).
+    bool openFile(const std::string& path);
+    void add(WireEntry entry);
+    void note(std::string_view text);
+    std::vector<WireEntry> entries() const;
+    size_t size() const;
+    void clear(); // the memory only; the file keeps its lines
+
+    // Waits (on a condition variable, no spinning) until pred holds for the entries so far,
+    // or timeoutSeconds pass. Returns whether pred held.
+    bool waitFor(const std::function<bool(const std::vector<WireEntry>&)>& pred,
+                 double timeoutSeconds) const;
+
+    // The text form of one entry, as in the file.
+    static std::string format(const WireEntry& e);
+    // Bytes made printable as in the file (\xHH for bytes outside printable ASCII).
+    static std::string printable(std::string_view bytes);
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<WireEntry> entries_;
+    FILE* file_ = nullptr;
+};
+
+} // namespace sim
