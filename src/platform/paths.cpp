@@ -2,15 +2,13 @@
 
 #include <cstdlib>
 
-const std::string& rootPrefix()
+std::string rootPrefix()
 {
-    static const std::string prefix = [] {
-        const char* root = std::getenv("AMPCTL_ROOT");
-        std::string p = root ? root : "";
-        while (!p.empty() && p.back() == '/')
-            p.pop_back();
-        return p;
-    }();
+    // Read at every call: the environment is set once at start, and tests switch roots.
+    const char* root = std::getenv("AMPCTL_ROOT");
+    std::string prefix = root ? root : "";
+    while (!prefix.empty() && prefix.back() == '/')
+        prefix.pop_back();
     return prefix;
 }
 

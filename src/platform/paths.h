@@ -5,7 +5,7 @@
 #include <string_view>
 
 // The root prefix taken from AMPCTL_ROOT ("" on the unit).
-const std::string& rootPrefix();
+std::string rootPrefix();
 // The path as seen by this process: the prefix followed by the absolute path.
 // Relative paths are returned unchanged.
 std::string mapPath(std::string_view absPath);

@@ -1,0 +1,287 @@
+#include "amplifier/link.h"
+
+#include "amplifier/crc8.h"
+#include "amplifier/errors.h"
+#include "amplifier/replies.h"
+#include "amplifier/thresholds.h"
+#include "core/setup.h"
+#include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/serial.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+int32_t linearProcessStatus = 1;
+int32_t counterrortimeout = 0;
+
+namespace {
+
+constexpr int REPLY_SILENCE_MS = 1500;  // silence after a write that counts as no reply
+constexpr int RECEIVE_SIZE = 500;
+constexpr int RUNNING_TEST_MS = 50;     // longest wait before running is tested again
+
+bool isCommandNumber(int number)
+{
+    return number >= 0 && number != LINK_WAIT_REPLY && number != LINK_DECODE && number != LINK_IDLE
+        && number <= 41;
+}
+
+// Waits for reply bytes; returns the number of bytes read into `byte` (0 or 1), or -1 on a
+// failed read. Silence is added to counterrortimeout in milliseconds.
+int readReplyByte(Works* works, char* byte)
+{
+    int waiting = serialBytesWaiting(works->linFD);
+    if (waiting <= 0) {
+        int budget = REPLY_SILENCE_MS - counterrortimeout;
+        int slice = budget < RUNNING_TEST_MS ? (budget > 1 ? budget : 1) : RUNNING_TEST_MS;
+        int64_t start = monoMillis();
+        bool readable = serialWaitReadable(works->linFD, slice);
+        if (!readable) {
+            counterrortimeout += static_cast<int32_t>(std::max<int64_t>(1, monoMillis() - start));
+            return 0;
+        }
+    }
+    ssize_t n = read(works->linFD, byte, 1);
+    if (n != 1) {
+        logSys(LOG_ERR, "timeout %d\n", static_cast<int>(n));
+        return -1;
+    }
+    return 1;
+}
+
+} // namespace
+
+int IncPNTIn_CMDLinear(int number, Works* works)
+{
+    if (!isCommandNumber(number)) {
+        logErr("Linear: command %d refused, not a command\n", number);
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(works->cmdQueueMutex);
+    uint32_t next = (works->cmdQueueIn + 1) % CMD_QUEUE_SIZE;
+    if (next == works->cmdQueueOut) {
+        // A full queue refuses the new command; what is already queued is kept.
+        works->cmdRefused++;
+        logErr("Linear: command queue full, command %d refused\n", number);
+        logSys(LOG_ERR, "Linear: command queue full, command %d refused", number);
+        return -1;
+    }
+    works->cmdQueue[works->cmdQueueIn] = static_cast<uint32_t>(number);
+    works->cmdQueueIn = next;
+    return number;
+}
+
+int takeQueuedCmd(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->cmdQueueMutex);
+    if (works->cmdQueueIn == works->cmdQueueOut)
+        return -1;
+    int number = static_cast<int>(works->cmdQueue[works->cmdQueueOut]);
+    works->cmdQueue[works->cmdQueueOut] = 0;
+    works->cmdQueueOut = (works->cmdQueueOut + 1) % CMD_QUEUE_SIZE;
+    return number;
+}
+
+bool cmdQueueEmpty(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->cmdQueueMutex);
+    return works->cmdQueueIn == works->cmdQueueOut;
+}
+
+void InitMicroCmd(Works* works)
+{
+    logErr("Init CRT ... \n");
+    for (int number : {0, 36, 37, 38, 17})
+        IncPNTIn_CMDLinear(number, works);
+    SearchCambioSoglie_TS(works);
+    works->fanPercent = 100;
+    works->fanPercentOld = 100;
+    for (int number : {23, 21, 7, 12, 11, 24, 33, 34, 13, 32})
+        IncPNTIn_CMDLinear(number, works);
+}
+
+void writeLinearPort(int fd, const char* text, size_t length, Works* works)
+{
+    (void)works;
+    char frame[80];
+    uint8_t crc = Sys_Crc8Calculation(reinterpret_cast<const uint8_t*>(text), length);
+    int header = snprintf(frame, sizeof frame, "%02x", crc);
+    size_t total = static_cast<size_t>(header);
+    size_t body = std::min(length, sizeof frame - total);
+    memcpy(frame + total, text, body);
+    total += body;
+    size_t done = 0;
+    while (done < total) {
+        ssize_t n = write(fd, frame + done, total - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    counterrortimeout = 0;
+}
+
+void LastCmdSent(Works* works, char letter1, char letter2, int number)
+{
+    works->lastCmdLetters[0] = letter1;
+    works->lastCmdLetters[1] = letter2;
+    works->lastCmd = static_cast<uint32_t>(number);
+}
+
+int OpenLinear(Works* works)
+{
+    const char* path = works->setup->LinPort;
+    logSys(LOG_INFO, "Init Linear Port %s", path);
+    const SerialSettings settings{IGNPAR, 0, B115200 | CS8 | CREAD | CLOCAL | HUPCL, 0, 1, 5, B115200};
+    int fd = openSerialPort(path, settings);
+    if (fd == SERIAL_OPEN_FAILED) {
+        logSys(LOG_ERR, "Unable to open device %s", path);
+        logErr("Unable to open device %s\n", path);
+        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: Unable to open device %s", path);
+        works->linFD = -1;
+        works->fatalError = 1;
+        return -1;
+    }
+    if (fd == SERIAL_SETUP_FAILED) {
+        logSys(LOG_ERR, "Unable to set comm port %s", path);
+        logErr("Unable to set comm port %s\n", path);
+        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: Unable to set comm port %s", path);
+        works->linFD = -1;
+        works->fatalError = 1;
+        return -1;
+    }
+    works->linFD = fd;
+    logErr("OK works->linFD=%d (%s) stato:%d\n", fd, path, linearProcessStatus);
+    logSys(LOG_INFO, "OK works->linFD=%d (%s)", fd, path);
+    return 0;
+}
+
+void GestRetrayCMD(Works* works)
+{
+    works->retryTotal++;
+    if (works->retryCount > 2) {
+        char detail[16];
+        snprintf(detail, sizeof detail, "Err %c%c", works->lastCmdLetters[0], works->lastCmdLetters[1]);
+        setErrorDetail(works, 4, detail);
+        if (works->retryErrHold == 0) {
+            AddErrore(works, 4);
+            works->retryErrHold = 2000;
+        }
+        logErr("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST (Timer: %i)\n",
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount,
+               works->retryErrHold.load());
+        works->retryStops++;
+        linearProcessStatus = 1;
+        works->retryCount = 0;
+    } else {
+        works->retryCount++;
+        linearProcessStatus = static_cast<int32_t>(works->lastCmd);
+        logErr("--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount);
+    }
+}
+
+void NextCmdPriority(Works* works, int state)
+{
+    works->retryCount = 0;
+    if (works->cmdBurst) {
+        int number = takeQueuedCmd(works);
+        if (number >= 0) {
+            linearProcessStatus = number;
+            logErr("cmd ext: %d\n", number);
+            return;
+        }
+        works->cmdBurst = 0;
+        linearProcessStatus = state;
+        if (works->errResend == 1) {
+            logErr(">>> ERRORI: Send All CMD for Error\n");
+            works->errResend = 2;
+        }
+        return;
+    }
+    linearProcessStatus = state;
+}
+
+void* Linear(void* arg)
+{
+    Works* works = static_cast<Works*>(arg);
+    char received[RECEIVE_SIZE + 1];
+    int rxIndex = 0;
+    linearProcessStatus = 1;
+    OpenLinear(works);
+    while (works->running) {
+        if (works->linFD < 0) {
+            // No port: nothing to write to. Wait quietly; the fatal error stays shown.
+            sleepMs(RUNNING_TEST_MS);
+            continue;
+        }
+        switch (linearProcessStatus) {
+        case LINK_WAIT_REPLY: {
+            char byte;
+            int got = readReplyByte(works, &byte);
+            if (got == 0) {
+                if (counterrortimeout > REPLY_SILENCE_MS - 1)
+                    GestRetrayCMD(works);
+                break;
+            }
+            if (got < 0) {
+                GestRetrayCMD(works);
+                sleepMs(20);
+                break;
+            }
+            if (rxIndex > RECEIVE_SIZE - 1) {
+                rxIndex = 0;
+                logErr("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+            }
+            received[rxIndex++] = byte;
+            if (byte != ';')
+                break;
+            received[rxIndex] = '\0';
+            char computed[3];
+            bool match = false;
+            if (rxIndex > 2) {
+                uint8_t crc = Sys_Crc8Calculation(reinterpret_cast<const uint8_t*>(received + 2),
+                                                  static_cast<size_t>(rxIndex - 2));
+                snprintf(computed, sizeof computed, "%02X", crc);
+                match = computed[0] == received[0] && computed[1] == received[1];
+            } else {
+                snprintf(computed, sizeof computed, "--");
+            }
+            if (!match) {
+                logErr("**** CHK ERROR!! %s %s\n", computed, received);
+                NextCmdPriority(works, 1);
+                sleepMs(20);
+            }
+            linearProcessStatus = LINK_DECODE;
+            break;
+        }
+        case LINK_DECODE:
+            if (rxIndex >= 2)
+                DecodeCatCmd(works, received + 2, rxIndex);
+            if (linearProcessStatus == LINK_DECODE) {
+                // Too short to name a command: count it as a failed attempt, never stay here.
+                logErr("Linear: short reply %.*s\n", rxIndex, received);
+                GestRetrayCMD(works);
+            }
+            rxIndex = 0;
+            break;
+        case LINK_IDLE:
+            sleepMs(1000);
+            break;
+        default:
+            if (isCommandNumber(linearProcessStatus))
+                sendLinearCommand(works, linearProcessStatus);
+            else
+                linearProcessStatus = 1;
+            break;
+        }
+    }
+    return nullptr;
+}

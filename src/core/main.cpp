@@ -1,0 +1,229 @@
+// ampctl: the controller of the amplifier. Start-up, the worker threads, orderly shutdown.
+#include "amplifier/link.h"
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "display/framebuffer.h"
+#include "display/picture.h"
+#include "display/text.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "transceiver/serial_link.h"
+#include "ui/buttons.h"
+#include "ui/keyboard.h"
+#include "ui/screen_loop.h"
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <opus/opus.h>
+
+namespace {
+
+Works* signalWorks = nullptr;
+
+void stopOnSignal(int)
+{
+    if (signalWorks)
+        signalWorks->running = 0;
+}
+
+void showPicture(Works* works, const char* name)
+{
+    setSlot(works->imgName, name);
+    getPng(works, 1);
+    fbSetBack(works->fb);
+    fbRealize(works->fb);
+}
+
+void loadFonts()
+{
+    const char* bold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+    const char* sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    TTFLoad(bold, 24, 0);
+    TTFLoad(sans, 22, 1);
+    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
+    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
+    TTFLoad(sans, 8, 5);
+    TTFLoad(sans, 14, 6);
+    TTFLoad("/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7);
+    TTFLoad(sans, 20, 8);
+    TTFLoad(sans, 30, 9);
+    TTFLoad(sans, 18, 10);
+    TTFLoad(bold, 21, 11);
+}
+
+void setUpOpus(Works* works)
+{
+    if (works->audioBitrate <= 0)
+        return;
+    int err = 0;
+    works->opusEnc = opus_encoder_create(works->audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
+    if (err != OPUS_OK || !works->opusEnc) {
+        logSys(LOG_ERR, "failed to create an encoder: %s", opus_strerror(err));
+        works->opusEnc = nullptr;
+        works->audioBitrate = 0;
+        return;
+    }
+    err = opus_encoder_ctl(works->opusEnc, OPUS_SET_BITRATE(works->audioBitrate));
+    if (err != OPUS_OK) {
+        logSys(LOG_ERR, "failed to set bitrate: %s", opus_strerror(err));
+        opus_encoder_destroy(works->opusEnc);
+        works->opusEnc = nullptr;
+        works->audioBitrate = 0;
+        return;
+    }
+    works->opusDec = opus_decoder_create(works->audioRate, 2, &err);
+    if (err != OPUS_OK || !works->opusDec) {
+        logSys(LOG_ERR, "failed to create decoder: %s", opus_strerror(err));
+        opus_encoder_destroy(works->opusEnc);
+        works->opusEnc = nullptr;
+        works->opusDec = nullptr;
+        works->audioBitrate = 0;
+    }
+}
+
+// Start-up pauses end early once the program is asked to stop.
+void pauseWhileRunning(Works* works, int64_t ms)
+{
+    for (int64_t slept = 0; slept < ms && works->running; slept += 100)
+        sleepMs(100);
+}
+
+bool isOn(char flag)
+{
+    return flag == '1';
+}
+
+void joinLogged(ThreadId& slot, bool condition, const char* line)
+{
+    if (condition && joinThread(slot))
+        logSys(LOG_INFO, "%s", line);
+}
+
+void shutDown(Works* works)
+{
+    Orvosetup* s = works->setup;
+    logErr("Close..\n");
+    showPicture(works, "start");
+    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, works->fb, 0);
+    fbRealize(works->fb);
+    sleepMs(2000);
+    logSys(LOG_INFO, "Radezevuvedo operations end");
+    joinLogged(thrKey, isOn(s->EnableKeyb), "Radezevuvedo joined Key end");
+    joinLogged(thrFFT, isOn(s->EnableFFT), "Radezevuvedo joined FFT end");
+    joinLogged(thrLeggi, isOn(s->EnableRead), "Radezevuvedo joined th_leggi end");
+    joinLogged(thrScrivi, isOn(s->EnableWrite), "Radezevuvedo joined th_scrivi end");
+    joinLogged(thrWsock, s->WebSocket != '0', "Radezevuvedo joined Wsocket end");
+    joinLogged(thrCat, isOn(s->EnableCAT), "Radezevuvedo joined Cat end");
+    joinLogged(thrCatSer, isOn(s->enaCatSer), "Radezevuvedo joined CatSerial end");
+    joinLogged(thrSer, isOn(s->enaser), "Radezevuvedo joined Serial end");
+    joinLogged(thrLin, isOn(s->EnableLinear), "Radezevuvedo joined Linear end");
+    joinLogged(thrTime, isOn(s->EnableTime), "Radezevuvedo joined Time end");
+    joinLogged(thrGPIO, isOn(s->EnableGPIO), "Radezevuvedo joined GPIO end");
+    if (works->audioBitrate > 0) {
+        opus_encoder_destroy(works->opusEnc);
+        opus_decoder_destroy(works->opusDec);
+    }
+    logErr("Closed!\n");
+}
+
+} // namespace
+
+int main(int, char**)
+{
+    logErr("START Main ----------------------------------------------------------------\n");
+    logErr("IXO MAV version %s\n", AMPCTL_VERSION);
+    logSys(LOG_INFO, "IXO MAV version %s", AMPCTL_VERSION);
+
+    // The records main owns for the life of the process, all cleared.
+    auto works = std::make_unique<Works>();
+    auto setupRecord = std::make_unique<Orvosetup>();
+    auto serPar = std::make_unique<SerParam>();
+    auto spectrum = std::make_unique<SpectrumRecord>();
+    static std::mutex serMut, wsMut, sendMut;
+
+    FrameBuffer* fb = fbInit();
+    setSlot(works->versione, AMPCTL_VERSION);
+    works->fb = fb;
+    works->setup = setupRecord.get();
+    works->serPar = serPar.get();
+    works->serMut = &serMut;
+    works->wsMut = &wsMut;
+    works->sendMut = &sendMut;
+
+    InitGlobalVar(works.get());
+    StepTune1 = 8;
+    CntIP = CntDNS = CntNetMask = CntGateway = 3;
+
+    signalWorks = works.get();
+    struct sigaction action {};
+    action.sa_handler = stopOnSignal;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    InitMicroCmd(works.get());
+    readSetup(works.get());
+    works->antennaRowIdx = -1;
+    logErr("ModeWorkIdx %i \n", works->interfaceMode);
+
+    works->spectrum = spectrum.get();
+    loadFonts();
+
+    Orvosetup* s = works->setup;
+    if (isOn(s->EnableGPIO))
+        startThread(thrGPIO, GPIO, works.get());
+    pauseWhileRunning(works.get(), 1000);
+
+    postTinyCmd(works.get(), 197);
+    StartThreadLinear(works.get());
+    pauseWhileRunning(works.get(), 1000);
+
+    waitIXO = 10;
+    works->lastActivity = time(nullptr);
+    showPicture(works.get(), works->ampModel == '1' ? "start120" : "start");
+
+    startInitThread = 1;
+    startThread(thInit, LoadThread, works.get());
+    pauseWhileRunning(works.get(), (waitIXO + 1) * 1000);
+    startInitThread = 0;
+
+    startThread(thDebug, LANInfoThread, works.get());
+    startThread(thAggFw, AggFWThread, works.get());
+
+    showPicture(works.get(), "statusB");
+    SerParam parameters;
+    getParameters(&parameters, works.get());
+    works->frequency = parameters.frequency;
+
+    setUpOpus(works.get());
+
+    if (isOn(s->EnableKeyb))
+        startThread(thrKey, keyb, works.get());
+    StartThreadSoket(works.get());
+    StartThreadIXO(works.get());
+
+    if (isOn(s->EnableWrite) || isOn(s->EnableRead) || isOn(s->EnableCAT) || isOn(s->EnableFFT)) {
+        ExitThreadRemote(works.get());
+        pauseWhileRunning(works.get(), 2000);
+        StartThreadCommRemote(works.get());
+        pauseWhileRunning(works.get(), 2000);
+        works->remoteActive = 1;
+    }
+
+    StartThreadCATserial(works.get());
+    if (isOn(s->EnableTime))
+        startThread(thrTime, timer, works.get());
+
+    while (works->running)
+        sleepMs(1000);
+
+    shutDown(works.get());
+    // The start-up threads end by themselves; wait for them so nothing outlives main.
+    joinThread(thInit);
+    joinThread(thDebug);
+    joinThread(thAggFw);
+    return 0;
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The setup record and setup.txt: one line per key, "key: value".
+#include <cstddef>
+
+struct Works;
+
+// One slot per key. Switches and digits are single characters; text slots keep room for
+// their terminating zero.
+struct Orvosetup {
+    char EnableKeyb, EnableSpi, EnableTouch, DelayedTouch, EnableRead, EnableWrite, EnableCAT;
+    char enaser;
+    char EnableLinear, EnableTime, EnableGPIO, WebSocket;
+    char Pitch[10];
+    char Quality[4];
+    char AudioIn[20];
+    char EnableFFT;
+    char fftMirror;
+    char Enable1600;
+    char Divide[3];
+    char InChannels[2];
+    char AudioCompress[10];
+    char Multiplier[3];
+    char AudioOut[20];
+    char Server[16];
+    char CatPort[13];
+    char SerPort[13];
+    char LinPort[13];
+    char NumAntenna, EnablePwrPeak, TempMode, FreqSensIn;
+    char FreqPeriodTime[5];
+    char Attenuator, AttenuatorTune;
+    char SWRescAutoTune[6];
+    char ViewTimeStr, ViewTemp;
+    char MaxTemperature[6];
+    char MaxTemperature2[6];
+    char AutoTuneMaxCicli, PowerUnits, SaveScreenIdx, AutoTuneMode;
+    char MaxTempAllowed[6];
+    char PSpar1[6], PSpar2[6], PSpar3[6], PSpar4[6];
+    char Isteresi1, Isteresi2;
+    char OffsetPlot[6];
+    char enaCatSer;
+    char CatSerialPort[13];
+    char TUNEenabled[4];
+    char NumBanco[4];
+    char GMpar1[6], GMpar2[6];
+    char Peak_media[6], Peak_ValDec[6], Peak_TimeDec[6], Peak_Time[6];
+    char MAXbank[4];
+    char BTN_longpress_Time[6];
+    char EnableDebug, EnableLOGTemp;
+    char AudioBuffers[6];
+    char AutoTuneTipo;
+    char CPUTempVentola[6];
+    char CPUPercVentola[6];
+    char end;  // stays zero
+};
+
+// Copies text into a slot, cut to the slot's width less its terminating zero.
+void setSlot(char* slot, size_t width, const char* text);
+template <size_t N> void setSlot(char (&slot)[N], const char* text) { setSlot(slot, N, text); }
+
+void initSetup(Works* works);
+void readSetup(Works* works);
+int writeSetup(Works* works);

@@ -1,0 +1,235 @@
+#pragma once
+// The shared state record of the controller. main owns the one instance for the life of
+// the process and hands a pointer to every thread. Each field has one writing thread as a
+// rule; readers accept a value from a previous instant. The few locks are named below.
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+
+struct FrameBuffer;
+struct Orvosetup;
+struct SerParam;
+struct SpectrumRecord;
+struct OpusEncoder;
+struct OpusDecoder;
+
+constexpr const char* AMPCTL_VERSION = "0.060";
+constexpr int CMD_QUEUE_SIZE = 30;
+constexpr int ERROR_CODES = 25;
+
+// One entry of the error table: flag bit 0 severe, bit 1 needs a bias reset,
+// bit 2 temporary warning.
+struct ErrorDescriptor {
+    uint8_t flags = 0;
+    char title[30] = {};
+    char detail[30] = {};
+};
+
+// The transceiver parameter record is filled by the transceiver link; until then it only
+// carries the frequency main reads at start-up.
+struct SerParam {
+    uint32_t frequency = 0;
+};
+
+// Spectrum lines shared by the receiver stream and the screen: a small header and two
+// arrays of 1024 values.
+struct SpectrumRecord {
+    int32_t header[16] = {};
+    int32_t line[1024] = {};
+    int32_t peak[1024] = {};
+};
+
+struct Works {
+    // Life cycle and identity
+    std::atomic<uint32_t> running{0};
+    char versione[20] = {};
+    time_t lastActivity = 0;
+    std::atomic<uint8_t> startupDone{0};
+
+    // Records owned by main
+    FrameBuffer* fb = nullptr;
+    Orvosetup* setup = nullptr;
+    SerParam* serPar = nullptr;
+    std::mutex* serMut = nullptr;
+    std::mutex* wsMut = nullptr;
+    std::mutex* sendMut = nullptr;
+    SpectrumRecord* spectrum = nullptr;
+    OpusEncoder* opusEnc = nullptr;
+    OpusDecoder* opusDec = nullptr;
+
+    // Port descriptors (-1 or open)
+    int32_t linFD = 0;
+    int32_t serFD = 0;
+    int32_t catSerFD = 0;
+    int32_t catFD = 0;
+
+    // Fatal error shown full screen: 0 none, 1 amplifier port, 2 CAT port
+    std::atomic<int32_t> fatalError{0};
+    char fatalErrorText[100] = {};
+
+    // Amplifier link. The queue is written by any thread and read by the link thread;
+    // cmdQueueMutex guards both indexes and the entries.
+    std::mutex cmdQueueMutex;
+    uint32_t cmdQueue[CMD_QUEUE_SIZE] = {};
+    uint32_t cmdQueueIn = 0;
+    uint32_t cmdQueueOut = 0;
+    std::atomic<uint8_t> cmdBurst{0};
+    uint32_t lastCmd = 0;
+    char lastCmdLetters[2] = {};
+    uint32_t retryCount = 0;
+    uint32_t retryTotal = 0;
+    uint32_t retryStops = 0;
+    std::atomic<int32_t> retryErrHold{0};
+    uint32_t cmdRefused = 0;  // commands refused because the queue was full
+
+    // Amplifier identity and measurements
+    uint8_t ampEE2a = 0;
+    uint8_t ampModel = 0;
+    uint8_t ampEE0 = 0;
+    uint8_t ampEE1 = 0;
+    char microVersion[8] = {};
+    uint8_t statoAmp[3] = {};
+    uint16_t rawIn = 0;
+    uint16_t rawFwd = 0;
+    uint16_t rawRefl = 0;
+    uint16_t rawCurrent = 0;
+    uint16_t rawTemp1 = 0;
+    uint16_t rawTemp2 = 0;
+    uint16_t rawVoltage = 0;
+    float pwrIn = 0;
+    float pwrFwd = 0;
+    float pwrRefl = 0;
+    float pwrPeak = 0;
+    float swr = 0;
+    float temp1 = 0;
+    float temp2 = 0;
+    uint32_t freqMeasured = 0;
+    char impostazioniGenerali[11] = {};
+    char ampErrText[32] = {};
+    uint8_t microReset = 0;
+    uint8_t tuState = 0;
+
+    // Operating point
+    uint32_t frequency = 0;
+    uint32_t lastFrequency = 0;
+    int32_t antenna = 0;
+    int32_t anState = 0;
+    int32_t attenuator = 0;
+    int32_t attenuatorSel = 0;
+    int32_t attenuatorTune = 0;
+    uint8_t ampBypass = 0;
+    uint8_t bypassReq = 0;
+    int32_t interfaceMode = 0;
+    int32_t numBanco = 0;
+    int32_t maxBank = 0;
+    int32_t antennaRows = 0;
+    int32_t antennaRowIdx = 0;
+    int32_t sfValue = 0;
+    int32_t freqSensIn = 0;
+    int32_t freqPeriodTime = 0;
+    uint32_t svcFlags = 0;
+
+    // Tuner
+    uint32_t tuneval = 0;
+    uint8_t atuBypass = 0;
+    int32_t tuneStatus = 0;
+    int32_t capacita = 0;
+    int32_t induttanza = 0;
+    std::mutex tuneLock;
+
+    // Thermal and fan
+    int32_t fanPercent = 0;
+    int32_t fanPercentOld = 0;
+    int32_t fanPercentCPU = 0;
+    int32_t fanPercentCPUOld = 0;
+    int32_t fanPercentSent = 0;
+    uint8_t fanCmdPending = 0;
+    float cpuTemp1 = 0;
+    float cpuTemp2 = 0;
+    int32_t cpuTempVentola = 0;
+    int32_t cpuPercVentola = 0;
+    float maxTemperature = 0;
+    float maxTemperature2 = 0;
+    int32_t maxTempAllowed = 0;
+    int32_t isteresi1 = 0;
+    int32_t isteresi2 = 0;
+    int32_t tempMode = 0;
+    int32_t enableLogTemp = 0;
+    int32_t logTempRemoved = 0;
+    int32_t tsPar[4] = {};
+    int32_t thresholdRow = 0;
+
+    // Error list: codes in the order they were added, each at most once; errMutex guards
+    // errList, errCount and the detail texts of errTable.
+    std::mutex errMutex;
+    int32_t errList[ERROR_CODES] = {};
+    int32_t errCount = 0;
+    ErrorDescriptor errTable[ERROR_CODES] = {};
+    uint8_t errFlags = 0;
+    int32_t errResend = 0;
+    uint8_t cpFlag = 0;
+
+    // Values taken from the setup file
+    int32_t audioBitrate = 0;
+    int32_t enablePwrPeak = 0;
+    float swrEscAutoTune = 0;
+    int32_t viewTimeStr = 0;
+    int32_t viewTemp = 0;
+    int32_t autoTuneMaxCicli = 0;
+    int32_t powerUnits = 0;
+    int32_t saveScreenIdx = 0;
+    int32_t autoTuneMode = 0;
+    int32_t divideSetting = 0;
+    int32_t psPar[4] = {};
+    int32_t gmPar1 = 0;
+    int32_t gmPar2 = 0;
+    double offsetPlot = 0;
+    uint8_t tuneEnabled = 0;
+    int32_t enableDebug = 0;
+
+    // Screen and menu state
+    int32_t timerPeriodUs = 0;
+    int32_t screenPage = 0;
+    int32_t pageIdx = 0;
+    int32_t tabCol = 0;
+    int32_t spanHz = 0;
+    uint8_t reloadImg = 0;
+    char imgName[32] = {};
+    int32_t imgX = 0;
+    int32_t imgY = 0;
+    std::atomic<uint8_t> tinyCmd{0};
+    uint8_t tinyCmdActive = 0;
+    uint8_t vadcRaw = 0;  // amplifier supply reading of the front-panel micro
+
+    // Remote operation
+    int32_t wsSock = 0;
+    uint8_t wsConnected = 0;
+    char remotePassword[13] = {};
+    char serverAddr[16] = {};
+    int16_t tcpPort = 0;
+    uint8_t remoteActive = 0;
+    std::atomic<uint8_t> remoteThreadExited{0};
+    int32_t audioFrameSamples = 0;
+    int32_t audioFormat = 0;
+    int32_t audioRate = 0;
+    int32_t audioBuffers = 0;
+};
+
+// Globals set by InitGlobalVar and the setup file.
+extern double TIME_LONG_PRESS;
+extern int number_ofStep_meter_FWD;
+extern int number_ofStep_meter_REFL;
+extern int number_ofStep_meter_SWR;
+extern int number_ofStep_meter_PW;
+extern int fattoremedia;
+extern double PeakDecrement;
+extern int PeakDecrementTime;
+extern int TimerPeakSec;
+extern int StepTune1;
+extern int CntIP, CntDNS, CntNetMask, CntGateway;
+
+// Puts every field of the start-up table back to its start value; returns works.
+Works* InitGlobalVar(Works* works);
+// Posts a code to the front-panel mailbox: waits until it is empty, then stores the code.
+void postTinyCmd(Works* works, uint8_t code);

@@ -1,0 +1,19 @@
+#include "remote/audio.h"
+
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+
+void* th_leggi(void* arg)
+{
+    Works* works = static_cast<Works*>(arg);
+    idleUntilStopped(works, &works->setup->EnableRead, '1');
+    return nullptr;
+}
+
+void* th_scrivi(void* arg)
+{
+    Works* works = static_cast<Works*>(arg);
+    idleUntilStopped(works, &works->setup->EnableWrite, '1');
+    return nullptr;
+}

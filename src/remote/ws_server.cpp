@@ -1,0 +1,12 @@
+#include "remote/ws_server.h"
+
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+
+void* Wsocket(void* arg)
+{
+    Works* works = static_cast<Works*>(arg);
+    idleUntilStopped(works, &works->setup->WebSocket, '1');
+    return nullptr;
+}

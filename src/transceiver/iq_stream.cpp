@@ -1,0 +1,12 @@
+#include "transceiver/iq_stream.h"
+
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+
+void* IXORead(void* arg)
+{
+    Works* works = static_cast<Works*>(arg);
+    idleUntilStopped(works, &works->setup->EnableFFT, '1');
+    return nullptr;
+}

@@ -1,0 +1,5 @@
+#pragma once
+// The USB keyboard reader.
+struct Works;
+
+void* keyb(void* arg);
