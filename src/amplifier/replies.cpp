@@ -11,7 +11,7 @@ namespace {
 
 // Keywords the board answers with; anything else is not recognised.
 const char* const knownKeywords[] = {"VS", "TU", "SA", "FM", "FA", "FS", "MT", "AT", "MP", "TS", "CP", "AB",
-                                     "AN", "FN", "PS", "SF", "SE", "GM", "GS", "MR", "ER"};
+                                     "AN", "FN", "PS", "SF", "SE", "GM", "GS", "MR", "ER", "ST"};
 
 bool isKnownKeyword(const char* reply)
 {

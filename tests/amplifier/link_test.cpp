@@ -1,0 +1,163 @@
+// The link thread in this process, against the simulated board over its pseudo-terminal.
+#include "amplifier/errors.h"
+#include "amplifier/link.h"
+#include "core/setup.h"
+#include "core/works.h"
+#include "sim_unit.h"
+#include "support/sim_root.h"
+#include "support/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <pthread.h>
+
+namespace {
+
+struct LinkFixture : ::testing::Test {
+    TestRoot root{"link"};
+    sim::SimUnit unit{root.root()};
+    std::unique_ptr<Works> works = std::make_unique<Works>();
+    std::unique_ptr<Orvosetup> record = std::make_unique<Orvosetup>();
+    pthread_t thread{};
+    bool started = false;
+
+    void SetUp() override
+    {
+        works->setup = record.get();
+        initSetup(works.get());
+        works->cpFlag = 0;  // the board has answered "CPFFFF;": errors may be listed
+    }
+    void TearDown() override
+    {
+        works->running = 0;
+        if (started)
+            pthread_join(thread, nullptr);
+        unit.stop();
+    }
+    void startLink()
+    {
+        ASSERT_EQ(0, pthread_create(&thread, nullptr, Linear, works.get()));
+        started = true;
+    }
+    // Waits until the host has sent `text` `n` times in all.
+    bool waitHost(const std::string& text, size_t n = 1, double seconds = 10)
+    {
+        return unit.waitForFrames([&](const auto& log) { return countHost(log, text) >= n; }, seconds);
+    }
+};
+
+TEST(LinkQueue, FullQueueRefusesNewCommandsAndKeepsTheQueued)
+{
+    auto works = std::make_unique<Works>();
+    for (int i = 0; i < CMD_QUEUE_SIZE - 1; i++)
+        ASSERT_EQ(7, IncPNTIn_CMDLinear(7, works.get())) << "entry " << i;
+    EXPECT_EQ(-1, IncPNTIn_CMDLinear(9, works.get())) << "the 30th pending command is refused";
+    EXPECT_EQ(1u, works->cmdRefused);
+    for (int i = 0; i < CMD_QUEUE_SIZE - 1; i++)
+        ASSERT_EQ(7, takeQueuedCmd(works.get())) << "entry " << i << " lost";
+    EXPECT_EQ(-1, takeQueuedCmd(works.get()));
+    EXPECT_EQ(-1, IncPNTIn_CMDLinear(2, works.get())) << "a link state is not a command";
+}
+
+TEST_F(LinkFixture, PollsStatusAndFrequencyAndWorksOffTheQueue)
+{
+    IncPNTIn_CMDLinear(7, works.get());
+    IncPNTIn_CMDLinear(18, works.get());
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 2));
+    auto log = unit.wireLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("4dST;", log.front().frame);
+    auto texts = hostTexts(log);
+    std::vector<std::string> expected = {"ST;", "SA1;", "ST;", "MP1;", "ST;", "FM;", "ST;", "FM;"};
+    ASSERT_GE(texts.size(), expected.size());
+    EXPECT_EQ(expected, std::vector<std::string>(texts.begin(), texts.begin() + 8));
+}
+
+TEST_F(LinkFixture, BurstSendsQueuedCommandsBackToBack)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    {
+        // Queue while the link runs, as the bias reset does.
+        for (int number : {17, 36, 37, 38, 18})
+            IncPNTIn_CMDLinear(number, works.get());
+        works->cmdBurst = 1;
+    }
+    ASSERT_TRUE(waitHost("MP1;", 1));
+    ASSERT_TRUE(unit.waitForFrames(
+        [](const auto& log) {
+            auto t = hostTexts(log);
+            return !t.empty() && t.back() == "ST;" && countHost(log, "MP1;") == 1 && t[t.size() - 2] == "MP1;";
+        },
+        5));
+    auto texts = hostTexts(unit.wireLog());
+    auto mp0 = std::find(texts.begin(), texts.end(), "MP0;");
+    ASSERT_NE(texts.end(), mp0);
+    EXPECT_EQ("ST;", *(mp0 - 1)) << "the burst starts after a status reply";
+    std::vector<std::string> burst(mp0, mp0 + 6);
+    EXPECT_EQ((std::vector<std::string>{"MP0;", "ER0000;", "ER0001;", "ER0002;", "MP1;", "ST;"}), burst);
+    EXPECT_EQ(0, works->cmdBurst.load());
+}
+
+TEST_F(LinkFixture, NoReplyIsSentFourTimesThenErrorFourAndStatus)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    unit.board().injectFault(sim::Fault::silence(4, "FM"));
+    size_t before = unit.wireLog().size();
+    ASSERT_TRUE(unit.waitForFrames(
+        [&](const auto& log) {
+            auto t = hostTexts(log, before);
+            return std::count(t.begin(), t.end(), "FM;") >= 4 && t.back() == "ST;"
+                && std::find(t.begin(), t.end(), "FM;") < t.end() - 1;
+        },
+        15));
+    auto texts = hostTexts(unit.wireLog(), before);
+    auto first = std::find(texts.begin(), texts.end(), "FM;");
+    ASSERT_LE(first + 5, texts.end());
+    EXPECT_EQ((std::vector<std::string>{"FM;", "FM;", "FM;", "FM;", "ST;"}), std::vector<std::string>(first, first + 5));
+    EXPECT_TRUE(ExistError(works.get(), 4));
+    EXPECT_STREQ("Err FM", works->errTable[4].detail);
+    EXPECT_EQ(1u, works->retryStops);
+    EXPECT_EQ(2000, works->retryErrHold.load());
+}
+
+TEST_F(LinkFixture, RefusedUnknownAndBadCrcReplies)
+{
+    testing::internal::CaptureStderr();
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    // A refusal and an unknown keyword: the same command again.
+    unit.board().injectFault(sim::Fault::refuse('!', 1, "SA"));
+    IncPNTIn_CMDLinear(7, works.get());
+    ASSERT_TRUE(waitHost("SA1;", 2));
+    unit.board().injectFault(sim::Fault::unknownKeyword("ZZ", 1, "MP"));
+    IncPNTIn_CMDLinear(17, works.get());
+    ASSERT_TRUE(waitHost("MP0;", 2));
+    EXPECT_EQ(2u, works->retryTotal);
+
+    // A wrong CRC and lower-case CRC digits are reported, then decoded: no resend.
+    unit.board().injectFault(sim::Fault::wrongCrc(1, "AN"));
+    IncPNTIn_CMDLinear(21, works.get());
+    unit.board().injectFault(sim::Fault::lowerCaseCrc(1, "GS"));
+    IncPNTIn_CMDLinear(34, works.get());
+    // A reply split across writes is put together.
+    unit.board().injectFault(sim::Fault::split(3, 30, 1, "SA"));
+    IncPNTIn_CMDLinear(7, works.get());
+    ASSERT_TRUE(waitHost("SA1;", 3));
+    ASSERT_TRUE(waitHost("FM;", countHost(unit.wireLog(), "FM;") + 1));
+    auto log = unit.wireLog();
+    EXPECT_EQ(1u, countHost(log, "AN0;"));
+    EXPECT_EQ(1u, countHost(log, "GS;"));
+    EXPECT_EQ(3u, countHost(log, "SA1;"));
+    EXPECT_EQ(2u, works->retryTotal);
+    EXPECT_FALSE(ExistError(works.get(), 4));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("CMD Errato:SA!;"));
+    EXPECT_NE(std::string::npos, err.find("cmd non riconosciuto:ZZ"));
+    EXPECT_NE(std::string::npos, err.find("**** CHK ERROR!! "));
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+// The real ampctl binary on a simulated unit: start-up, the link's first frames, the
+// settings file, retries on the wire, and the orderly shutdown on SIGTERM.
+#include "controller_process.h"
+#include "sim_unit.h"
+#include "support/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string freshRoot(const std::string& name)
+{
+    auto dir = std::filesystem::temp_directory_path() / ("ampctl-e2e-" + name + "-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    return dir.string();
+}
+
+// Positions of lines in text, in the order given; -1 for a missing one.
+std::vector<long> positions(const std::string& text, const std::vector<std::string>& lines)
+{
+    std::vector<long> out;
+    for (const auto& l : lines) {
+        size_t p = text.find(l);
+        out.push_back(p == std::string::npos ? -1 : static_cast<long>(p));
+    }
+    return out;
+}
+
+TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
+{
+    sim::SimUnit unit(freshRoot("startup"));
+    {
+        sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
+        // The initialisation commands go out one after each status reply, in their order,
+        // then the link settles into status and frequency polls.
+        ASSERT_TRUE(unit.waitForFrames([](const auto& log) { return countHost(log, "FM;") >= 2; }, 40))
+            << ctl.stderrText();
+        auto log = unit.wireLog();
+        EXPECT_EQ("4dST;", log.front().frame);
+        auto texts = hostTexts(log);
+        std::vector<std::string> init = {"VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;", "FN1100;", "AN0;", "SA1;",
+                                         "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;",
+                                         "CPFFFF;", "MR0;", "FM;", "FM;"};
+        std::vector<std::string> expected;
+        for (const auto& t : init) {
+            expected.push_back("ST;");
+            expected.push_back(t);
+        }
+        ASSERT_GE(texts.size(), expected.size());
+        EXPECT_EQ(expected, std::vector<std::string>(texts.begin(), texts.begin() + expected.size()));
+
+        // With an empty settings directory the defaults were written.
+        std::string setup = readFile(unit.path("opt/set/setup.txt"));
+        EXPECT_EQ(0u, setup.find("EnableKeyb: 1\nEnableSpi: 0\n"));
+        EXPECT_NE(std::string::npos, setup.find("\nCPUPercVentola: 70\n"));
+
+        // A command with no reply goes out four times, then the status poll.
+        unit.board().injectFault(sim::Fault::silence(4, "FM"));
+        ASSERT_TRUE(ctl.waitForStderr("STOP RETRAY!! FM", 15)) << ctl.stderrText();
+        // A refused reply takes the same path.
+        unit.board().injectFault(sim::Fault::refuse('&', 1, "FM"));
+        ASSERT_TRUE(ctl.waitForStderr("CMD Errato:FM&;", 5));
+        ASSERT_TRUE(ctl.waitForStderr("ERROR LINEAR: RETRAY FM", 5));
+
+        size_t mark = unit.wireLog().size();
+        ASSERT_TRUE(ctl.terminate());
+        EXPECT_EQ(0, ctl.waitExit(20));
+        std::string err = ctl.stderrText();
+        auto order = positions(err, {"Close..\n", "Radezevuvedo operations end", "joined Key end", "joined Wsocket end",
+                                     "joined CatSerial end", "joined Serial end", "joined Linear end", "joined Time end",
+                                     "joined GPIO end", "Closed!\n"});
+        for (size_t i = 0; i < order.size(); i++) {
+            ASSERT_NE(-1, order[i]) << "missing shutdown line " << i << "\n" << err;
+            if (i > 0) {
+                EXPECT_LT(order[i - 1], order[i]) << "shutdown line " << i << " out of order";
+            }
+        }
+        // The link stopped with the program: the wire is quiet after the exit.
+        size_t after = unit.wireLog().size();
+        usleep(300000);
+        EXPECT_EQ(after, unit.wireLog().size());
+        EXPECT_GT(after, mark);
+    }
+
+    // A second start reads the settings back without rewriting them.
+    std::string mountsBefore = readFile(unit.path("sim/mount.log"));
+    auto written = std::filesystem::last_write_time(unit.path("opt/set/setup.txt"));
+    {
+        sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
+        ASSERT_TRUE(ctl.waitForStderr("ModeWorkIdx", 10)) << ctl.stderrText();
+        ctl.terminate();
+        EXPECT_EQ(0, ctl.waitExit(30));
+        EXPECT_EQ(std::string::npos, ctl.stderrText().find("Init Setup!"));
+    }
+    EXPECT_EQ(mountsBefore, readFile(unit.path("sim/mount.log")));
+    EXPECT_EQ(written, std::filesystem::last_write_time(unit.path("opt/set/setup.txt")));
+    unit.stop();
+    std::filesystem::remove_all(unit.root());
+}
+
+} // namespace
