@@ -1,7 +1,7 @@
 #include "display/framebuffer.h"
 
 #include "core/works.h"
-#include "platform/log.h"
+#include "display/display_log.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 
@@ -49,8 +49,8 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
     const unsigned int memSize = xres * yres * bits / 8;
     void* mem = mmap(nullptr, memSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (mem == MAP_FAILED) {
-        logSys(LOG_ERR, "Unable to map shared memory\n");
-        logSys(LOG_ERR, "Make sure, that you have compiled shared memory support into your kernel.\n");
+        displayLog(LOG_ERR, "Unable to map shared memory\n");
+        displayLog(LOG_ERR, "Make sure, that you have compiled shared memory support into your kernel.\n");
         close(fd);
         std::free(fb);
         return nullptr;
@@ -66,7 +66,7 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
     fb->fd = fd;
     fb->headless = 0;
     if (!fb->drawBuf || !fb->backBuf) {
-        logSys(LOG_ERR, "Unable to allocate framebuffer structure");
+        displayLog(LOG_ERR, "Unable to allocate framebuffer structure");
         munmap(mem, memSize);
         close(fd);
         std::free(fb->drawBuf);
@@ -74,7 +74,7 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
         std::free(fb);
         return nullptr;
     }
-    logSys(LOG_INFO, "Screen Size x: %d, y: %d, Pixel Size %d Line size: %d, Mem size: %d\n",
+    displayLog(LOG_INFO, "Screen Size x: %d, y: %d, Pixel Size %d Line size: %d, Mem size: %d\n",
            fb->sizeX, fb->sizeY, fb->pixelSize, fb->lineSize, fb->memSize);
     return fb;
 }
@@ -86,14 +86,14 @@ FrameBuffer* initSimulatedPanel(FrameBuffer* fb, int fd, const char* path)
     struct stat st {};
     if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(SIM_PANEL_BYTES)) {
         if (ftruncate(fd, SIM_PANEL_BYTES) != 0) {
-            logSys(LOG_ERR, "Unable to size simulated panel %s: %s", path, strerror(errno));
+            displayLog(LOG_ERR, "Unable to size simulated panel %s: %s", path, strerror(errno));
             close(fd);
             std::free(fb);
             return nullptr;
         }
     }
-    logSys(LOG_INFO, "Simulated panel %s", path);
-    logSys(LOG_INFO, "Pixel size =%d", 4);
+    displayLog(LOG_INFO, "Simulated panel %s", path);
+    displayLog(LOG_INFO, "Pixel size =%d", 4);
     return finishRecord(fb, fd, SIM_PANEL_WIDTH, SIM_PANEL_HEIGHT, 32, 4);
 }
 
@@ -101,7 +101,7 @@ FrameBuffer* headlessRecord()
 {
     FrameBuffer* fb = fbCreateInMemory(SIM_PANEL_WIDTH, SIM_PANEL_HEIGHT, 4);
     if (!fb)
-        logSys(LOG_ERR, "Unable to allocate framebuffer structure");
+        displayLog(LOG_ERR, "Unable to allocate framebuffer structure");
     return fb;
 }
 
@@ -149,12 +149,12 @@ FrameBuffer* fbInitDevice(const char* path)
 {
     FrameBuffer* fb = newRecord();
     if (!fb) {
-        logSys(LOG_ERR, "Unable to allocate framebuffer structure");
+        displayLog(LOG_ERR, "Unable to allocate framebuffer structure");
         return nullptr;
     }
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        logSys(LOG_ERR, "Unable to read framebuffer device: /dev/fb0\n");
+        displayLog(LOG_ERR, "Unable to read framebuffer device: /dev/fb0\n");
         std::free(fb);
         return nullptr;
     }
@@ -164,8 +164,8 @@ FrameBuffer* fbInitDevice(const char* path)
 
     fb_var_screeninfo info {};
     if (ioctl(fd, FBIOGET_VSCREENINFO, &info) != 0) {
-        logSys(LOG_ERR, "Unable to read screen info.\n");
-        logSys(LOG_ERR, "Do you have read+write privilages to /dev/fb0?\n");
+        displayLog(LOG_ERR, "Unable to read screen info.\n");
+        displayLog(LOG_ERR, "Do you have read+write privilages to /dev/fb0?\n");
         close(fd);
         std::free(fb);
         return nullptr;
@@ -173,21 +173,21 @@ FrameBuffer* fbInitDevice(const char* path)
     info.xoffset = 0;
     info.yoffset = 0;
     if (ioctl(fd, FBIOPUT_VSCREENINFO, &info) != 0) {
-        logSys(LOG_ERR, "Unable to change screen data\n");
-        logSys(LOG_ERR, "Do you have write privilages to /dev/fb0?\n");
-        logSys(LOG_ERR, "Does your video card support double buffering?\n");
+        displayLog(LOG_ERR, "Unable to change screen data\n");
+        displayLog(LOG_ERR, "Do you have write privilages to /dev/fb0?\n");
+        displayLog(LOG_ERR, "Does your video card support double buffering?\n");
         close(fd);
         std::free(fb);
         return nullptr;
     }
     const unsigned int pixelSize = fbPixelSizeFromBits(info.bits_per_pixel);
     if (pixelSize == 0) {
-        logSys(LOG_ERR, "Unknown pixel format");
+        displayLog(LOG_ERR, "Unknown pixel format");
         close(fd);
         std::free(fb);
         return nullptr;
     }
-    logSys(LOG_INFO, "Pixel size =%d", pixelSize);
+    displayLog(LOG_INFO, "Pixel size =%d", pixelSize);
     return finishRecord(fb, fd, info.xres, info.yres, info.bits_per_pixel, pixelSize);
 }
 
@@ -197,7 +197,7 @@ FrameBuffer* fbInit()
     const std::string path = mapPath("/dev/fb0");
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        logSys(LOG_INFO, "No framebuffer at %s: running headless", path.c_str());
+        displayLog(LOG_INFO, "No framebuffer at %s: running headless", path.c_str());
         return headlessRecord();
     }
     FrameBuffer* fb = fbInitDevice(path.c_str());
@@ -205,7 +205,7 @@ FrameBuffer* fbInit()
         return fb;
     // Every drawing caller expects a record: with an unusable device the program goes on
     // without a display rather than crash on the first frame.
-    logSys(LOG_ERR, "Framebuffer %s unusable: running headless", path.c_str());
+    displayLog(LOG_ERR, "Framebuffer %s unusable: running headless", path.c_str());
     return headlessRecord();
 }
 

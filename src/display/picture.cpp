@@ -2,7 +2,7 @@
 
 #include "core/works.h"
 #include "display/framebuffer.h"
-#include "platform/log.h"
+#include "display/display_log.h"
 #include "platform/paths.h"
 
 #include <csetjmp>
@@ -48,7 +48,7 @@ void pngWarning(png_structp, png_const_charp) {}
 int readHeader(PngRead& r, const char* name)
 {
     if (setjmp(png_jmpbuf(r.png))) {
-        logSys(LOG_ERR, "%s error during init_io", name);
+        displayLog(LOG_ERR, "%s error during init_io", name);
         return -1;
     }
     png_init_io(r.png, r.file);
@@ -60,20 +60,20 @@ int readHeader(PngRead& r, const char* name)
 int readImage(PngRead& r, const char* name)
 {
     if (setjmp(png_jmpbuf(r.png))) {
-        logSys(LOG_ERR, "%s error during reading image", name);
+        displayLog(LOG_ERR, "%s error during reading image", name);
         return -1;
     }
     png_read_update_info(r.png, r.info);
     r.rows = static_cast<png_bytep*>(std::calloc(r.height ? r.height : 1, sizeof(png_bytep)));
     if (!r.rows) {
-        logSys(LOG_ERR, "%s unable to alloc row_pointers for image", name);
+        displayLog(LOG_ERR, "%s unable to alloc row_pointers for image", name);
         return -1;
     }
     const size_t rowBytes = png_get_rowbytes(r.png, r.info);
     for (png_uint_32 i = 0; i < r.height; ++i) {
         r.rows[i] = static_cast<png_bytep>(std::malloc(rowBytes ? rowBytes : 1));
         if (!r.rows[i]) {
-            logSys(LOG_ERR, "%s unable to alloc row_pointers[%d] for image", name,
+            displayLog(LOG_ERR, "%s unable to alloc row_pointers[%d] for image", name,
                    static_cast<int>(i));
             return -1;
         }
@@ -94,12 +94,12 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
     PngRead r;
     r.file = std::fopen(mapPath(name).c_str(), "rb");
     if (!r.file) {
-        logSys(LOG_ERR, "%s image could not be opened", name);
+        displayLog(LOG_ERR, "%s image could not be opened", name);
         return -1;
     }
     unsigned char header[8] = {};
     if (std::fread(header, 1, 8, r.file) != 8 || png_sig_cmp(header, 0, 8) != 0) {
-        logSys(LOG_ERR, "%s image is not a PNG file", name);
+        displayLog(LOG_ERR, "%s image is not a PNG file", name);
         release(r);
         return -1;
     }
@@ -107,13 +107,13 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
     // (libpng refuses a structure asked for with another minor version such as "1.2.50").
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, pngWarning);
     if (!r.png) {
-        logSys(LOG_ERR, "%s PNG_create_read_struct failed", name);
+        displayLog(LOG_ERR, "%s PNG_create_read_struct failed", name);
         release(r);
         return -1;
     }
     r.info = png_create_info_struct(r.png);
     if (!r.info) {
-        logSys(LOG_ERR, "%s PNG_create_info_struct failed", name);
+        displayLog(LOG_ERR, "%s PNG_create_info_struct failed", name);
         release(r);
         return -1;
     }
@@ -127,17 +127,17 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
     const int colorType = png_get_color_type(r.png, r.info);
     const int bitDepth = png_get_bit_depth(r.png, r.info);
     if (width > static_cast<png_uint_32>(fb->sizeX)) {
-        logSys(LOG_ERR, "%s image has %d cols not %d", name, static_cast<int>(width), fb->sizeX);
+        displayLog(LOG_ERR, "%s image has %d cols not %d", name, static_cast<int>(width), fb->sizeX);
         release(r);
         return -1;
     }
     if (height > static_cast<png_uint_32>(fb->sizeY)) {
-        logSys(LOG_ERR, "%s image has %d rows not %d", name, static_cast<int>(height), fb->sizeY);
+        displayLog(LOG_ERR, "%s image has %d rows not %d", name, static_cast<int>(height), fb->sizeY);
         release(r);
         return -1;
     }
     if (!(bitDepth == 8 && fb->pixelSize == 4 && colorType == PNG_COLOR_TYPE_RGBA)) {
-        logSys(LOG_ERR, "%s image has %d pixels not %d or color_type is %d not %d", name, bitDepth,
+        displayLog(LOG_ERR, "%s image has %d pixels not %d or color_type is %d not %d", name, bitDepth,
                static_cast<int>(fb->pixelSize), colorType, PNG_COLOR_TYPE_RGBA);
         release(r);
         return -1;

@@ -2,7 +2,7 @@
 
 #include "display/font_table.h"
 #include "display/framebuffer.h"
-#include "platform/log.h"
+#include "display/display_log.h"
 #include "platform/paths.h"
 
 #include <atomic>
@@ -191,25 +191,25 @@ int utf8_get_next_char(const unsigned char* text, int length, int* cursor, int* 
 int TTFLoad(const char* fileName, int pixelHeight, int slotNumber)
 {
     if (!fileName || slotNumber < 0 || slotNumber >= FONT_SLOTS) {
-        logSys(LOG_ERR, "FreeType: no font slot %d", slotNumber);
+        displayLog(LOG_ERR, "FreeType: no font slot %d", slotNumber);
         return -1;
     }
     std::lock_guard<std::mutex> lock(textMutex);
-    logSys(LOG_INFO, "Iinitializing FreeType");
+    displayLog(LOG_INFO, "Iinitializing FreeType");
     if (FT_Init_FreeType(&library) != 0) {
-        logSys(LOG_ERR, "Error initializing FreeType");
+        displayLog(LOG_ERR, "Error initializing FreeType");
         return -1;
     }
-    logSys(LOG_INFO, "Loading face: filename=%s", fileName);
+    displayLog(LOG_INFO, "Loading face: filename=%s", fileName);
     dropSlotFromCache(slotNumber);
     FT_Face loaded = nullptr;
     const FT_Error err = FT_New_Face(library, mapPath(fileName).c_str(), 0, &loaded);
     if (err == FT_Err_Unknown_File_Format) {
-        logSys(LOG_ERR, "FreeType: file format not supported");
+        displayLog(LOG_ERR, "FreeType: file format not supported");
     } else if (err != 0) {
-        logSys(LOG_ERR, "FreeType: file error");
+        displayLog(LOG_ERR, "FreeType: file error");
     } else {
-        logSys(LOG_INFO, "Face loaded");
+        displayLog(LOG_INFO, "Face loaded");
     }
     // A slot whose face failed stays empty (nullptr): text in it draws nothing.
     face[slotNumber] = err == 0 ? loaded : nullptr;
@@ -219,10 +219,10 @@ int TTFLoad(const char* fileName, int pixelHeight, int slotNumber)
         return -1;
     int status = 0;
     if (FT_Set_Pixel_Sizes(loaded, 0, static_cast<FT_UInt>(pixelHeight)) != 0) {
-        logSys(LOG_ERR, "Error Setting Pixel Size");
+        displayLog(LOG_ERR, "Error Setting Pixel Size");
         status = -1;
     }
-    logSys(LOG_INFO, "Pixel size sat");
+    displayLog(LOG_INFO, "Pixel size sat");
     slot[slotNumber] = loaded->glyph;
     fontSize[slotNumber] = pixelHeight;
     return status;

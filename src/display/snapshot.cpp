@@ -1,0 +1,79 @@
+#include "display/snapshot.h"
+
+#include "display/framebuffer.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <png.h>
+#include <vector>
+
+namespace {
+
+void toRgb(const unsigned char* src, int width, unsigned int pixelSize, unsigned char* dst)
+{
+    for (int x = 0; x < width; ++x, dst += 3) {
+        if (pixelSize == 4) {
+            const unsigned char* p = src + x * 4;
+            dst[0] = p[2];
+            dst[1] = p[1];
+            dst[2] = p[0];
+        } else {
+            const unsigned char* p = src + x * 2;
+            const unsigned int v = p[0] | (p[1] << 8);
+            const unsigned int r = (v >> 11) & 0x1F, g = (v >> 5) & 0x3F, b = v & 0x1F;
+            dst[0] = static_cast<unsigned char>((r << 3) | (r >> 2));
+            dst[1] = static_cast<unsigned char>((g << 2) | (g >> 4));
+            dst[2] = static_cast<unsigned char>((b << 3) | (b >> 2));
+        }
+    }
+}
+
+// Kept apart from the caller so that libpng's longjmp crosses no object with a destructor.
+int writeRows(FILE* f, png_structp png, png_infop info, const unsigned char* pixels, int width,
+              int height, unsigned int lineSize, unsigned int pixelSize, png_bytep row)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return -1;
+    png_init_io(png, f);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        toRgb(pixels + static_cast<size_t>(y) * lineSize, width, pixelSize, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return 0;
+}
+
+} // namespace
+
+int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
+                   unsigned int pixelSize, const char* path)
+{
+    if (!pixels || !path || width <= 0 || height <= 0 || (pixelSize != 4 && pixelSize != 2))
+        return -1;
+    FILE* f = std::fopen(path, "wb");
+    if (!f)
+        return -1;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    int rc = -1;
+    if (png && info)
+        rc = writeRows(f, png, info, pixels, width, height, lineSize, pixelSize, row.data());
+    png_destroy_write_struct(&png, &info);
+    if (std::fclose(f) != 0)
+        rc = -1;
+    if (rc != 0)
+        std::remove(path);
+    return rc;
+}
+
+int writeFrameBufferPng(const FrameBuffer* fb, const char* path)
+{
+    if (!fb)
+        return -1;
+    return writeScreenPng(fb->screenMem, fb->sizeX, fb->sizeY, fb->lineSize, fb->pixelSize, path);
+}
