@@ -7,6 +7,9 @@
 #include <ctime>
 #include <mutex>
 
+#include "config/antenna_row.h"
+#include "tuner/tune_types.h"
+
 struct FrameBuffer;
 struct Orvosetup;
 struct SerParam;
@@ -214,6 +217,20 @@ struct Works {
     int32_t audioFormat = 0;
     int32_t audioRate = 0;
     int32_t audioBuffers = 0;
+
+    // Tuner and banks: network mode, tune memories, automatic tuning, antenna table
+    uint8_t modoTune = 0;
+    TuneMemEntry tuneMem[TUNE_ANTENNAS][TUNE_SLOTS] = {};
+    int32_t tuneStep = 0;
+    int32_t fineTuneOk = 0;
+    int32_t txOn = 0;
+    int32_t recMode = 0;
+    int32_t recCount = 0;
+    float recSwr[REC_SWR_SIZE] = {};
+    int32_t passCount = 0;
+    int32_t stepCountC = 0;
+    int32_t stepCountL = 0;
+    AntennaRow antennaTable[ANT_ROWS] = {};
 };
 
 // Globals set by InitGlobalVar and the setup file.

@@ -1,0 +1,222 @@
+#include "config/antenna_table.h"
+
+#include "amplifier/link.h"
+#include "config/settings_lines.h"
+#include "core/works.h"
+#include "platform/log.h"
+#include "platform/settings_file.h"
+#include "tuner/tune_memory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char MODEwork[3][8] = {"Generic", "KRPIXO", " FT-817"};
+const char AttVectStr[5][8] = {"0", "2", "3", "5", "StBy"};
+
+namespace {
+
+constexpr size_t antennaLineLength = 512;
+constexpr int CMD_SET_ANTENNA = 7;
+constexpr int CMD_ATTENUATOR = 14;
+constexpr int CMD_AMP_IN_LINE = 19;
+constexpr int CMD_AMP_BYPASS = 20;
+
+struct DefaultBand {
+    const char* name;
+    int32_t start;
+    int32_t stop;
+};
+
+constexpr DefaultBand defaultBands[ANT_ROWS] = {
+    {"160m", 1800000, 2000000},   {"80m", 3500000, 4000000},   {"60m", 5330500, 5450000},
+    {"40m", 7000000, 7300000},    {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
+    {"17m", 18068000, 18168000},  {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
+    {"10m", 28000000, 29700000},  {"6m", 50000000, 54000000},
+};
+
+// Header of the file for an interface mode.
+const char* headerOf(int mode)
+{
+    return mode == 1 ? "!Ixo\n" : mode == 2 ? "!817\n" : "!Gen\n";
+}
+
+// Mode named by a header line ("!Gen", "!Ixo", "!817"); -1 for anything else.
+int modeOfHeader(std::string_view line)
+{
+    if (line.size() < 4)
+        return -1;
+    const std::string_view name = line.substr(1, 3);
+    if (name == "Gen")
+        return 0;
+    if (name == "Ixo")
+        return 1;
+    if (name == "817")
+        return 2;
+    return -1;
+}
+
+// One data line: band name up to the first blank (at most 7 characters), the band edges
+// (decimal, or hexadecimal with 0x), four byte fields and the power value.
+AntennaRow parseRow(std::string_view line)
+{
+    AntennaRow row;
+    const size_t blank = line.find(' ');
+    const std::string_view name = line.substr(0, blank);
+    const size_t nameLength = name.size() < sizeof row.band - 1 ? name.size() : sizeof row.band - 1;
+    memcpy(row.band, name.data(), nameLength);
+    row.band[nameLength] = '\0';
+    if (blank == std::string_view::npos)
+        return row;
+    const std::string rest(line.substr(blank));
+    const char* p = rest.c_str();
+    char* end = nullptr;
+    row.freqStart = static_cast<int32_t>(strtol(p, &end, 0));
+    p = end;
+    row.freqStop = static_cast<int32_t>(strtol(p, &end, 0));
+    p = end;
+    uint8_t* bytes[4] = {&row.ampEnable, &row.ant, &row.atuBypass, &row.att};
+    for (uint8_t* b : bytes) {
+        *b = static_cast<uint8_t>(strtol(p, &end, 10));
+        p = end;
+    }
+    row.pwr = strtof(p, &end);
+    return row;
+}
+
+} // namespace
+
+std::string antennaFileName(int bank)
+{
+    if (bank < 1 || bank > 19)
+        return "/opt/set/antenna.txt";
+    char name[48];
+    snprintf(name, sizeof name, "/opt/set/antenna_b%d.txt", bank);
+    return name;
+}
+
+void InitTabAntenna(Works* works, int mode)
+{
+    for (int i = 0; i < ANT_ROWS; ++i) {
+        AntennaRow& row = works->antennaTable[i];
+        snprintf(row.band, sizeof row.band, "%s", defaultBands[i].name);
+        row.freqStart = defaultBands[i].start;
+        row.freqStop = defaultBands[i].stop;
+        if (mode == 0) {
+            row.ampEnable = 0;
+            row.ant = 1;
+            row.atuBypass = 1;
+            row.att = 0;
+            row.pwr = 0.0f;
+        }
+    }
+    works->antennaRows = ANT_ROWS;
+}
+
+int LoadTabConfig(Works* works, int bank)
+{
+    for (AntennaRow& row : works->antennaTable)
+        row.ampEnable = 0;
+    int mode = 0;
+    int rows = 0;
+    const bool opened = forEachSettingsLine(antennaFileName(bank), antennaLineLength, [&](std::string_view line) {
+        if (!line.empty() && line[0] == ';')
+            return true;
+        if (!line.empty() && line[0] == '!') {
+            const int named = modeOfHeader(line);
+            if (named >= 0)
+                mode = named;
+            return true;
+        }
+        if (rows >= ANT_ROWS)
+            return false;
+        works->antennaTable[rows++] = parseRow(line);
+        return true;
+    });
+    if (!opened) {
+        InitTabAntenna(works, 0);
+        return 0;
+    }
+    works->antennaRows = rows;
+    for (int i = 0; i < rows; ++i) {
+        if (works->antennaTable[i].freqStart == 0 || works->antennaTable[i].freqStop == 0) {
+            InitTabAntenna(works, 1);
+            logErr("Error Reinit antenna\n");
+            break;
+        }
+    }
+    works->antennaRowIdx = -1;
+    return mode;
+}
+
+void SaveTabConfig(Works* works, int bank)
+{
+    std::string content = headerOf(works->interfaceMode);
+    char line[96];
+    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    for (int i = 0; i < rows; ++i) {
+        const AntennaRow& r = works->antennaTable[i];
+        snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.band, static_cast<long>(r.freqStart),
+                 static_cast<long>(r.freqStop), r.ampEnable, r.ant, r.atuBypass, r.att, static_cast<double>(r.pwr));
+        content += line;
+    }
+    const std::string name = antennaFileName(bank);
+    if (writeSettingsFile(name, content) == SETTINGS_OPEN_FAILED)
+        logSys(LOG_ERR, "can't write antenna table %s", name.c_str());
+}
+
+int antennaRowOf(const Works* works, uint32_t frequency)
+{
+    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    const auto f = static_cast<int64_t>(frequency);
+    for (int i = 0; i < rows; ++i) {
+        const AntennaRow& r = works->antennaTable[i];
+        if (r.freqStart <= f && f <= r.freqStop)
+            return i;
+    }
+    return -1;
+}
+
+void SaveToBank(Works* works, int bank, int antennaIdx)
+{
+    const int i = antennaRowOf(works, works->frequency);
+    if (i >= 0) {
+        AntennaRow& r = works->antennaTable[i];
+        r.ant = static_cast<uint8_t>(antennaIdx + 1);
+        r.atuBypass = works->atuBypass;
+        r.att = static_cast<uint8_t>(works->attenuator);
+        r.ampEnable = works->attenuatorSel <= 3 ? 1 : 0;
+    }
+    SaveTabConfig(works, bank);
+}
+
+void GestioneAntennaAutomatica(Works* works)
+{
+    works->antennaRowIdx = 100;
+    const int i = antennaRowOf(works, works->frequency);
+    if (i < 0)
+        return;
+    works->antennaRowIdx = i;
+    const AntennaRow& r = works->antennaTable[i];
+    if (r.ant != 0 && works->antenna != r.ant - 1) {
+        works->antenna = r.ant - 1;
+        IncPNTIn_CMDLinear(CMD_SET_ANTENNA, works);
+    }
+    if (r.atuBypass == 1) {
+        IncPNTIn_CMDLinear(CMD_TUNE_BYPASS, works);
+        logErr("TABLE CONFIG : BYPASS %i (%i)\n", r.atuBypass, i);
+    } else {
+        GestioneLoadTuneVal(works, 1);
+    }
+    if (r.ampEnable == 1) {
+        if (works->ampBypass == 1)
+            IncPNTIn_CMDLinear(CMD_AMP_IN_LINE, works);
+        works->attenuatorSel = r.att;
+        if (works->attenuator != r.att) {
+            works->attenuator = r.att;
+            IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
+        }
+    } else if (works->ampBypass == 0) {
+        IncPNTIn_CMDLinear(CMD_AMP_BYPASS, works);
+    }
+}

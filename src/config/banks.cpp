@@ -1,0 +1,79 @@
+#include "config/banks.h"
+
+#include "amplifier/errors.h"
+#include "amplifier/link.h"
+#include "config/antenna_table.h"
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "tuner/tuner_files.h"
+
+namespace {
+
+constexpr int CMD_GENERAL_SETTINGS = 35;
+constexpr int ERR_IXO_EXTIO = 8;
+
+} // namespace
+
+void LoadAllBankTable(Works* works, int bank)
+{
+    works->interfaceMode = LoadTabConfig(works, bank);
+    for (int antenna = 0; antenna < 3; ++antenna)
+        LoadTabAtu(works, bank, antenna);
+    SetModeWorkIDX(works);
+}
+
+void ChangeBanco(Works* works)
+{
+    works->numBanco += 1;
+    if (works->numBanco >= works->maxBank)
+        works->numBanco = 0;
+    writeSetup(works);
+    LoadAllBankTable(works, works->numBanco);
+    works->antennaRowIdx = -1;
+}
+
+void ChangeInterfaceBanco(Works* works)
+{
+    works->interfaceMode += 1;
+    if (works->interfaceMode > 2)
+        works->interfaceMode = 0;
+    SetModeWorkIDX(works);
+    SaveToBank(works, works->numBanco, works->antenna);
+}
+
+void SetModeWorkIDX(Works* works)
+{
+    Orvosetup* s = works->setup;
+    if (s) {
+        switch (works->interfaceMode) {
+        case 1:
+            if (s->enaser == '0') {
+                s->enaser = '1';
+                StartThreadIXO(works);
+            }
+            if (s->enaCatSer == '1')
+                s->enaCatSer = '0';
+            break;
+        case 2:
+            if (s->enaCatSer == '0') {
+                s->enaCatSer = '1';
+                StartThreadCATserial(works);
+            }
+            if (s->enaser == '1') {
+                s->enaser = '0';
+                DeleteErrore(works, ERR_IXO_EXTIO);
+            }
+            break;
+        default:
+            if (s->enaser == '1') {
+                s->enaser = '0';
+                DeleteErrore(works, ERR_IXO_EXTIO);
+            }
+            if (s->enaCatSer == '1')
+                s->enaCatSer = '0';
+            break;
+        }
+    }
+    IncPNTIn_CMDLinear(CMD_GENERAL_SETTINGS, works);
+}

@@ -1,0 +1,91 @@
+#include "tuner/tuner_files.h"
+
+#include "config/settings_lines.h"
+#include "core/works.h"
+#include "platform/log.h"
+#include "platform/settings_file.h"
+#include "tuner/tune_memory.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t atuLineLength = 512;
+
+// Reads the next decimal number of a line; false when there is none.
+bool nextNumber(const char*& p, long& value)
+{
+    char* end = nullptr;
+    value = strtol(p, &end, 10);
+    if (end == p)
+        return false;
+    p = end;
+    return true;
+}
+
+} // namespace
+
+std::string atuFileName(int bank, int antenna)
+{
+    const int number = antenna == 0 || antenna == 1 ? antenna + 1 : 3;
+    char name[64];
+    if (bank >= 1 && bank <= 19)
+        snprintf(name, sizeof name, "/opt/set/atu_ant%d_b%d.txt", number, bank);
+    else
+        snprintf(name, sizeof name, "/opt/set/atu_ant%d.txt", number);
+    return name;
+}
+
+void LoadTabAtu(Works* works, int bank, int antenna)
+{
+    TuneMemEntry* memory = tuneMemoryOf(works, antenna);
+    std::fill(memory, memory + TUNE_SLOTS, TuneMemEntry{});
+    int dataLines = 0;
+    forEachSettingsLine(atuFileName(bank, antenna), atuLineLength, [&](std::string_view line) {
+        if (!line.empty() && line[0] == ';')
+            return true;
+        if (dataLines >= TUNE_SLOTS)
+            return false;
+        ++dataLines;
+        const std::string text(line);
+        const char* p = text.c_str();
+        long slot = 0;
+        if (!nextNumber(p, slot) || slot < 0 || slot >= TUNE_SLOTS) {
+            logErr("LoadTabAtu Errore idx\n");
+            printf("LoadTabAtu Errore idx");
+            fflush(stdout);
+            return true;
+        }
+        long fields[5] = {};  // frequency (not used: the slot places the entry), present, modo, L, C
+        for (long& f : fields)
+            if (!nextNumber(p, f))
+                break;
+        TuneMemEntry& e = memory[slot];
+        e.present = static_cast<uint8_t>(fields[1]);
+        e.modo = static_cast<uint8_t>(fields[2]);
+        e.induttanza = static_cast<uint16_t>(fields[3]);
+        e.capacita = static_cast<uint16_t>(fields[4]);
+        return true;
+    });
+}
+
+void SaveTabAtu(Works* works, int bank, int antenna)
+{
+    logErr("SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
+    const TuneMemEntry* memory = tuneMemoryOf(works, antenna);
+    std::string content;
+    char line[96];
+    for (int slot = 0; slot < TUNE_SLOTS; ++slot) {
+        const TuneMemEntry& e = memory[slot];
+        if (!e.present)
+            continue;
+        snprintf(line, sizeof line, "%i %ld %i %i %i %i\n", slot, static_cast<long>(AtuFreqfromIdx(slot)), e.present,
+                 e.modo, e.induttanza, e.capacita);
+        content += line;
+    }
+    const std::string name = atuFileName(bank, antenna);
+    if (writeSettingsFile(name, content) == SETTINGS_OPEN_FAILED)
+        logSys(LOG_ERR, "can't write tuner file %s", name.c_str());
+}
