@@ -1,9 +1,95 @@
 #include "amplifier/thermal.h"
 
+#include "amplifier/errors.h"
+#include "amplifier/link.h"
 #include "core/works.h"
+#include "platform/log.h"
+#include "platform/shell.h"
+
+#include <cstdlib>
 
 float CalvTensVadcAmp(Works* works, int raw)
 {
     const float k = works->ampModel == '1' ? 348.0f : 118.0f;
     return static_cast<float>(raw & 0xFF) * 3.3f * k / 255.0f / 18.0f;
+}
+
+float ConversionCelsius_to_Fahrenheit(float celsius)
+{
+    return celsius * 9.0f / 5.0f + 32.0f;
+}
+
+void AttivaDisattivaProtezione(Works* works, int on)
+{
+    if (on == 1) {
+        IncPNTIn_CMDLinear(18, works);
+        IncPNTIn_CMDLinear(16, works);
+        logErr("PROTEZIONE ON -------------\n");
+    } else {
+        IncPNTIn_CMDLinear(17, works);
+        logErr("PROTEZIONE OFF -------------\n");
+    }
+}
+
+void GestTemperatureFunction(Works* works, int a, int b, int w, float t, float limit)
+{
+    if (t > limit) {
+        if (ExistError(works, a))
+            return;
+        DeleteErrore(works, w);
+        DeleteErrore(works, b);
+        AddErrore(works, a);
+        AttivaDisattivaProtezione(works, 1);
+        if (works->enableLogTemp == 1) {
+            LogTempFunction(works, 1);
+            works->logTempRemoved = 0;
+        }
+        if (!(works->cpFlag & 1))
+            IncPNTIn_CMDLinear(19, works);
+        logErr("!!!!  TEMP ALLARM: %02.02f (%i)\n", t, a);
+    } else if (t < limit - static_cast<float>(works->isteresi1)) {
+        if (ExistError(works, a)) {
+            DeleteErrore(works, a);
+            IncPNTIn_CMDLinear(20, works);
+            AddErrore(works, b);
+            logErr("!!!! END TEMPERATURE ERROR (%i)\n", a);
+        }
+        if (ExistError(works, w)) {
+            DeleteErrore(works, w);
+            logErr("!!!! WARNING: Warning Temperatura Rientrato!! (%i)\n", a);
+        }
+    } else if (!ExistError(works, a) && !ExistError(works, w)) {
+        AddErrore(works, w);
+        logErr("!!!! WARNING: Quasi in Temperatura!! (%i)\n", a);
+    }
+}
+
+bool parseCpuTemps(std::string_view output, float& cpu1, float& cpu2)
+{
+    // Lines as a 32-byte line buffer would hold them; the rest of a longer line is dropped.
+    constexpr size_t LINE_MAX_CHARS = 31;
+    const size_t firstEnd = output.find('\n');
+    if (firstEnd == std::string_view::npos)
+        return false;
+    const std::string first(output.substr(0, std::min(firstEnd, LINE_MAX_CHARS)));
+    std::string_view rest = output.substr(firstEnd + 1);
+    std::string_view second = rest.substr(0, std::min(rest.find('\n'), LINE_MAX_CHARS));
+    if (second.size() < 9)
+        return false;
+    cpu1 = std::strtof(first.c_str(), nullptr);
+    cpu2 = std::strtof(std::string(second.substr(5, 4)).c_str(), nullptr);
+    return true;
+}
+
+void ReadCPUTemp(Works* works)
+{
+    // A missing or silent my_temp keeps the last readings (logged) rather than stopping
+    // the controller of a running amplifier.
+    float cpu1 = 0, cpu2 = 0;
+    if (!parseCpuTemps(readShell("my_temp"), cpu1, cpu2)) {
+        logErr("ReadCPUTemp: no reading from my_temp\n");
+        return;
+    }
+    works->cpuTemp1 = cpu1;
+    works->cpuTemp2 = cpu2;
 }

@@ -1,5 +1,9 @@
 // ampctl: the controller of the amplifier. Start-up, the worker threads, orderly shutdown.
+#include "amplifier/errors.h"
+#include "amplifier/filters.h"
 #include "amplifier/link.h"
+#include "amplifier/thermal.h"
+#include "amplifier/thresholds.h"
 #include "core/setup.h"
 #include "core/threads.h"
 #include "core/works.h"
@@ -164,7 +168,11 @@ int main(int, char**)
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    InitErrorTable(works.get());
+    ReadConfigFile(works.get());
     InitMicroCmd(works.get());
+    ReadVentolaFile(works.get());
+    LoadTabFiltri(works.get());
     readSetup(works.get());
     works->antennaRowIdx = -1;
     logErr("ModeWorkIdx %i \n", works->interfaceMode);

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <vector>
+
+#include "amplifier/amp_tables.h"
 
 #include "config/antenna_row.h"
 #include "tuner/tune_types.h"
@@ -231,6 +234,18 @@ struct Works {
     int32_t stepCountC = 0;
     int32_t stepCountL = 0;
     AntennaRow antennaTable[ANT_ROWS] = {};
+
+    // Amplifier control: band, filter and fan tables, identity blocks, threshold state
+    std::vector<ConfigRow> configRows;     // config.txt, loaded once at start-up
+    int32_t configRowCount = 0;
+    FilterRow filterTable[FILTER_ROWS] = {};
+    int32_t filterIdx = 0;                 // row the front-panel filter editor points at
+    std::vector<VentolaRow> ventolaRows;   // ventola.txt, loaded once at start-up
+    int32_t ventolaRowCount = 0;
+    uint8_t ampEE0Block[32] = {};          // identity block 0 ("ER0000;")
+    uint8_t ampEE1Block[32] = {};          // identity block 1 ("ER0001;")
+    uint8_t thresholdDefaults = 0;         // 1 while the default thresholds are in force
+    std::atomic<uint8_t> tuneHold{0};      // manual-carrier flags (bit 4 AN sent, bit 5 AN answered)
 };
 
 // Globals set by InitGlobalVar and the setup file.
