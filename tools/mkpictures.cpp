@@ -505,8 +505,7 @@ Scale swrScale()
         s.marks.push_back({st, m.level, m.label, st >= s.redFrom});
     }
     s.marks.push_back({60, 2, "\u221E", true});
-    s.legend = "SWR";
-    return s;
+    return s; // the program prints "SWR" on the dial itself
 }
 
 void drawScale(Canvas& cv, double c, const Scale& s)
@@ -624,12 +623,12 @@ void meterScreen(Canvas& cv, const char* rating, int forwardFull, bool swr)
 void splash(Canvas& cv, const char* rating)
 {
     fill(cv, rect(0, 0, W, H), [](int x, int y) {
-        const double dx = (x - 400.0) / 520.0, dy = (y - 150.0) / 380.0;
+        const double dx = (x - 400.0) / 520.0, dy = (y - 136.0) / 380.0;
         const double t = std::clamp(std::sqrt(dx * dx + dy * dy), 0.0, 1.0);
         return mix(Rgb{40, 44, 52}, Rgb{9, 10, 12}, static_cast<float>(t));
     });
     // Emblem: a meter dial with its needle, in the unit's orange.
-    const Pt centre{400, 150};
+    const Pt centre{400, 136};
     const double th0 = needleAngle(0, 60), th1 = needleAngle(60, 60);
     std::vector<Pt> arc;
     for (int i = 0; i <= 120; ++i) {
@@ -649,11 +648,11 @@ void splash(Canvas& cv, const char* rating)
     fill(cv, circle(centre, 8), solid(Rgb{236, 238, 242}));
     fill(cv, circle(centre, 4), solid(Rgb{40, 44, 52}));
 
-    drawText(cv, style(fonts.ptBold, 40, Rgb{240, 241, 244}, 3.0), 400, 212, U"HF LINEAR AMPLIFIER", Align::Center);
+    drawText(cv, style(fonts.ptBold, 40, Rgb{240, 241, 244}, 3.0), 400, 196, U"HF LINEAR AMPLIFIER", Align::Center);
     const TextStyle sub = style(fonts.pt, 20, Rgb{170, 174, 182}, 1.5);
     const std::u32string line = u32(rating) + U"   \u00B7   AUTOMATIC ANTENNA TUNER";
-    drawText(cv, sub, 400, 246, line, Align::Center);
-    fill(cv, rect(250, 262, 550, 264), solid(ORANGE), 0.9f);
+    drawText(cv, sub, 400, 229, line, Align::Center);
+    fill(cv, rect(250, 244, 550, 246), solid(ORANGE), 0.9f);
     // Rows 270 ... 480 stay plain: the loading count-down (300, 400), the closing message
     // (330, 400), the fatal error text (130, 300) and, on the error screen, the buttons.
 }
