@@ -9,6 +9,9 @@
 //   <dir>      '>' host to board (the controller's command), '<' board to host (a reply)
 //   <frame>    the bytes exactly as on the wire, CRC digits included ("4dST;"); bytes
 //              outside printable ASCII are written as \xHH, a backslash as "\\"
+// A reply's entry is added once its last byte is written (its t is still its first byte's
+// time), so a test that has read a reply itself may have to wait a moment for the entry;
+// the order of entries is always the order on the wire.
 // Lines beginning with "#" after the time stamp are notes of the simulator, not frames
 // (an injected fault, a frame refused for its CRC); they are not entries in memory:
 //     12.345678 # fault: silence (no reply to ST)

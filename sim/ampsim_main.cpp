@@ -1,0 +1,165 @@
+// ampsim: the simulated unit. Builds a root for AMPCTL_ROOT, serves the amplifier board on
+// the pseudo-terminal behind <root>/dev/ttyAMA0 and, when asked, runs the controller on it.
+// Ctrl-C (SIGINT) or SIGTERM stops the controller first (SIGTERM, then waiting for it) and
+// then the models.
+#include "sim_unit.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace {
+
+void usage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: ampsim --root DIR [--no-pace] [--run-ampctl PATH] [--pictures DIR] [--quiet]\n"
+                 "  --root DIR         build (or reuse) the simulated unit's root in DIR and serve it\n"
+                 "  --no-pace          send the board's replies at once instead of at 115200 baud\n"
+                 "  --run-ampctl PATH  start the controller PATH on the unit (AMPCTL_ROOT=DIR)\n"
+                 "  --pictures DIR     the controller's working directory (default: pictures/ beside PATH)\n"
+                 "  --quiet            keep the controller's stderr out of this terminal (it is\n"
+                 "                     always in DIR/sim/ampctl.stderr)\n"
+                 "Ctrl-C stops the controller, then the simulator.\n");
+}
+
+std::string dirOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string root, ampctl, pictures;
+    bool pace = true, quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        if (a == "--root") {
+            if (!value(root)) {
+                usage(stderr);
+                return 2;
+            }
+        } else if (a == "--run-ampctl") {
+            if (!value(ampctl)) {
+                usage(stderr);
+                return 2;
+            }
+        } else if (a == "--pictures") {
+            if (!value(pictures)) {
+                usage(stderr);
+                return 2;
+            }
+        } else if (a == "--no-pace") {
+            pace = false;
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else if (a == "-h" || a == "--help") {
+            usage(stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "ampsim: unknown argument '%s'\n", a.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (root.empty()) {
+        usage(stderr);
+        return 2;
+    }
+
+    // The signals are taken by sigtimedwait below; every thread started from here on
+    // inherits the block (the controller's child process clears it).
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<sim::SimUnit> unit;
+    try {
+        sim::SimOptions opts;
+        opts.pacing = pace;
+        unit = std::make_unique<sim::SimUnit>(root, opts);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ampsim: cannot build the simulated unit in %s: %s\n", root.c_str(), e.what());
+        return 1;
+    }
+    const std::string& r = unit->root();
+    const std::string shot = sim::screenshotToolPath();
+    std::printf("ampsim: simulated unit in %s\n", r.c_str());
+    std::printf("  amplifier board  %s -> %s (%s)\n", unit->path("dev/ttyAMA0").c_str(),
+                unit->boardPtyName().c_str(), pace ? "replies paced at 115200 baud" : "no pacing");
+    std::printf("  wire log         %s  (\"<time> > frame\" host to board, \"<time> < frame\" board to host)\n",
+                unit->wireLogPath().c_str());
+    std::printf("  screen           %s (800 x 480, 32 bits a pixel)\n", unit->framebufferPath().c_str());
+    std::printf("  screenshot       %s %s screen.png\n", shot.c_str(), unit->framebufferPath().c_str());
+    std::printf("  stand-ins        %s/bin, their calls in %s/sim/commands.log\n", r.c_str(), r.c_str());
+
+    std::unique_ptr<sim::ControllerProcess> ctl;
+    if (!ampctl.empty()) {
+        sim::ControllerOptions co;
+        co.binary = ampctl;
+        co.root = r;
+        co.workDir = pictures.empty() ? dirOf(ampctl) + "/pictures" : pictures;
+        co.echoStderr = !quiet;
+        try {
+            ctl = std::make_unique<sim::ControllerProcess>(co);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "ampsim: cannot start %s: %s\n", ampctl.c_str(), e.what());
+            return 1;
+        }
+        std::printf("  controller       %s (pid %d) in %s, stderr also in %s\n", ampctl.c_str(),
+                    static_cast<int>(ctl->pid()), co.workDir.c_str(), ctl->stderrPath().c_str());
+    }
+    std::printf("Ctrl-C stops %s.\n", ctl ? "the controller, then the simulator" : "the simulator");
+    std::fflush(stdout);
+
+    int status = 0;
+    for (;;) {
+        timespec tick{0, 200 * 1000 * 1000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+        if (sig > 0) {
+            std::fprintf(stderr, "\nampsim: %s received\n", strsignal(sig));
+            break;
+        }
+        if (ctl && !ctl->running()) {
+            std::fprintf(stderr, "ampsim: the controller ended by itself (status %d)\n", ctl->exitStatus());
+            status = ctl->exitStatus();
+            ctl.reset();
+            break;
+        }
+    }
+    if (ctl) {
+        std::fprintf(stderr, "ampsim: stopping the controller (SIGTERM)\n");
+        ctl->terminate();
+        status = ctl->waitExit(30.0);
+        if (status < 0) {
+            std::fprintf(stderr, "ampsim: the controller did not stop within 30 s: killed\n");
+            ctl->kill();
+            ctl->waitExit(5.0);
+            status = 1;
+        } else {
+            std::fprintf(stderr, "ampsim: the controller stopped (status %d)\n", status);
+        }
+        ctl.reset();
+    }
+    unit->stop();
+    std::fprintf(stderr, "ampsim: stopped\n");
+    return status;
+}
