@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "amplifier/amp_tables.h"
-
 #include "config/antenna_row.h"
 #include "tuner/tune_types.h"
 
