@@ -139,6 +139,7 @@ int main(int argc, char** argv)
             break;
         }
         if (ctl && !ctl->running()) {
+            ctl->waitStderrEnd(2.0);
             std::fprintf(stderr, "ampsim: the controller ended by itself (status %d)\n", ctl->exitStatus());
             status = ctl->exitStatus();
             ctl.reset();
@@ -149,6 +150,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ampsim: stopping the controller (SIGTERM)\n");
         ctl->terminate();
         status = ctl->waitExit(30.0);
+        ctl->waitStderrEnd(2.0);
         if (status < 0) {
             std::fprintf(stderr, "ampsim: the controller did not stop within 30 s: killed\n");
             ctl->kill();

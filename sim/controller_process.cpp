@@ -281,6 +281,15 @@ std::string ControllerProcess::stderrText() const
     return stderr_;
 }
 
+bool ControllerProcess::waitStderrEnd(double timeoutSeconds) const
+{
+    const auto deadline = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(timeoutSeconds < 0 ? 0 : timeoutSeconds));
+    std::unique_lock lock(mutex_);
+    return grew_.wait_until(lock, deadline, [&] { return readerDone_; });
+}
+
 bool ControllerProcess::waitForStderr(std::string_view text, double timeoutSeconds,
                                       size_t occurrences) const
 {

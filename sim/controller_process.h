@@ -55,6 +55,9 @@ public:
     // Everything the child wrote to its stderr so far.
     std::string stderrText() const;
     const std::string& stderrPath() const { return stderrPath_; }
+    // Waits until the child's stderr has reached its end (the child and whatever it left
+    // running closed it) and everything is in stderrText(), or the timeout.
+    bool waitStderrEnd(double timeoutSeconds) const;
     // Waits until its stderr contains `text` (`occurrences` times), or the timeout.
     bool waitForStderr(std::string_view text, double timeoutSeconds, size_t occurrences = 1) const;
 

@@ -32,7 +32,7 @@ namespace sim {
 
 struct SimOptions {
     bool pacing = true;        // 115200 baud pacing of the board's replies
-    bool writeWireLogFile = true; // <root>/sim/wire.log (appended)
+    bool writeWireLogFile = true; // <root>/sim/wire.log (started afresh by each unit)
 };
 
 class Pty;

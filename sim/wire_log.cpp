@@ -21,7 +21,7 @@ bool WireLog::openFile(const std::string& path)
     }
     if (path.empty())
         return true;
-    file_ = std::fopen(path.c_str(), "ae");
+    file_ = std::fopen(path.c_str(), "we");
     return file_ != nullptr;
 }
 

@@ -39,7 +39,8 @@ public:
     WireLog(const WireLog&) = delete;
     WireLog& operator=(const WireLog&) = delete;
 
-    // Appends every later entry and note to this file too ("" closes the file).
+    // Writes every later entry and note to this file too, which is started afresh
+    // ("" closes the file).
     bool openFile(const std::string& path);
     void add(WireEntry entry);
     void note(std::string_view text);

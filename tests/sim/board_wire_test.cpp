@@ -352,3 +352,28 @@ TEST_F(BoardFixture, StatusShowsTheSettingsTheHostMade)
     EXPECT_EQ(st[3], '8');
     EXPECT_EQ(st.substr(28, 2), "00");
 }
+
+TEST(SimWireLog, EachUnitStartsTheFileAfresh)
+{
+    simtest::ScratchDir dir;
+    {
+        sim::SimUnit unit(dir.path());
+        Host h(unit.path("dev/ttyAMA0"));
+        h.exchange("FM;");
+        ASSERT_TRUE(unit.waitForFrames(2, 1.0));
+    }
+    sim::SimUnit unit(dir.path());
+    Host h(unit.path("dev/ttyAMA0"));
+    h.exchange("ST;");
+    ASSERT_TRUE(unit.waitForFrames(2, 1.0));
+    std::ifstream in(unit.wireLogPath());
+    std::string first;
+    std::getline(in, first);
+    EXPECT_NE(first.find(" > 4dST;"), std::string::npos) << first;
+}
+
+TEST(SimWireLog, FormatEscapesBytesOutsidePrintableAscii)
+{
+    sim::WireEntry e{1.5, false, std::string("AB\x01\\;", 5), 1.6};
+    EXPECT_EQ(sim::WireLog::format(e), "1.500000 < AB\\x01\\\\;");
+}

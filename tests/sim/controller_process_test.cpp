@@ -39,7 +39,8 @@ TEST(SimController, EnvironmentWorkingDirectoryAndStderr)
     sim::ControllerProcess p(bin, root, work);
     EXPECT_EQ(p.waitExit(10), 3);
     EXPECT_FALSE(p.running());
-    EXPECT_TRUE(p.waitForStderr("temp=", 5));
+    EXPECT_TRUE(p.waitStderrEnd(5));
+    EXPECT_NE(p.stderrText().find("temp="), std::string::npos);
     const std::string err = p.stderrText();
     EXPECT_NE(err.find("root=" + root + "\n"), std::string::npos) << err;
     EXPECT_NE(err.find("cwd=" + work + "\n"), std::string::npos) << err;
