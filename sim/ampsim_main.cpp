@@ -2,9 +2,16 @@
 // the pseudo-terminal behind <root>/dev/ttyAMA0 and, when asked, runs the controller on it.
 // Ctrl-C (SIGINT) or SIGTERM stops the controller first (SIGTERM, then waiting for it) and
 // then the models.
+#include "control.h"
 #include "sim_unit.h"
 
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,12 +33,35 @@ void usage(FILE* out)
                  "Ctrl-C stops the controller, then the simulator.\n");
 }
 
+std::string absolute(const std::string& path)
+{
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
 std::string dirOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Takes <root>/sim/control when it is there (renamed first, so a writer never loses a
+// line to us) and applies its commands to the board.
+void pollControlFile(sim::SimUnit& unit)
+{
+    const std::string path = unit.path("sim/control");
+    const std::string taken = path + ".taken";
+    if (::rename(path.c_str(), taken.c_str()) != 0)
+        return;
+    std::ifstream in(taken);
+    std::stringstream text;
+    text << in.rdbuf();
+    ::unlink(taken.c_str());
+    const std::string errors = sim::applyControlText(unit.board(), text.str());
+    std::fprintf(stderr, "ampsim: control file applied%s%s", errors.empty() ? "\n" : "; errors:\n",
+                 errors.c_str());
 }
 
 } // namespace
@@ -110,13 +140,16 @@ int main(int argc, char** argv)
     std::printf("  screen           %s (800 x 480, 32 bits a pixel)\n", unit->framebufferPath().c_str());
     std::printf("  screenshot       %s %s screen.png\n", shot.c_str(), unit->framebufferPath().c_str());
     std::printf("  stand-ins        %s/bin, their calls in %s/sim/commands.log\n", r.c_str(), r.c_str());
+    std::printf("  board control    write commands to %s (see sim/control.h), e.g.\n"
+                "                   echo 'fault silence count 4 command FM' > %s\n",
+                unit->path("sim/control").c_str(), unit->path("sim/control").c_str());
 
     std::unique_ptr<sim::ControllerProcess> ctl;
     if (!ampctl.empty()) {
         sim::ControllerOptions co;
-        co.binary = ampctl;
+        co.binary = absolute(ampctl);
         co.root = r;
-        co.workDir = pictures.empty() ? dirOf(ampctl) + "/pictures" : pictures;
+        co.workDir = absolute(pictures.empty() ? dirOf(co.binary) + "/pictures" : pictures);
         co.echoStderr = !quiet;
         try {
             ctl = std::make_unique<sim::ControllerProcess>(co);
@@ -124,7 +157,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "ampsim: cannot start %s: %s\n", ampctl.c_str(), e.what());
             return 1;
         }
-        std::printf("  controller       %s (pid %d) in %s, stderr also in %s\n", ampctl.c_str(),
+        std::printf("  controller       %s (pid %d) in %s, stderr also in %s\n", co.binary.c_str(),
                     static_cast<int>(ctl->pid()), co.workDir.c_str(), ctl->stderrPath().c_str());
     }
     std::printf("Ctrl-C stops %s.\n", ctl ? "the controller, then the simulator" : "the simulator");
@@ -138,6 +171,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "\nampsim: %s received\n", strsignal(sig));
             break;
         }
+        pollControlFile(*unit);
         if (ctl && !ctl->running()) {
             ctl->waitStderrEnd(2.0);
             std::fprintf(stderr, "ampsim: the controller ended by itself (status %d)\n", ctl->exitStatus());

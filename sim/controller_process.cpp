@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -117,16 +118,30 @@ void ControllerProcess::start(const ControllerOptions& o)
         envp.push_back(s.data());
     envp.push_back(nullptr);
 
+    // Relative paths are taken from our working directory, not the child's.
+    std::string binary = o.binary;
+    if (!binary.empty() && binary.front() != '/') {
+        char buf[PATH_MAX];
+        if (realpath(binary.c_str(), buf))
+            binary = buf;
+    }
+    std::string workDir = o.workDir;
+    if (!workDir.empty() && workDir.front() != '/') {
+        char buf[PATH_MAX];
+        if (realpath(workDir.c_str(), buf))
+            workDir = buf;
+    }
+
     std::vector<std::string> args;
-    args.push_back(o.binary);
+    args.push_back(binary);
     args.insert(args.end(), o.args.begin(), o.args.end());
     std::vector<char*> argv;
     for (auto& s : args)
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    const std::string chdirFail = "ampsim: cannot enter working directory " + o.workDir + "\n";
-    const std::string execFail = "ampsim: cannot run " + o.binary + "\n";
+    const std::string chdirFail = "ampsim: cannot enter working directory " + workDir + "\n";
+    const std::string execFail = "ampsim: cannot run " + binary + "\n";
 
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -154,7 +169,7 @@ void ControllerProcess::start(const ControllerOptions& o)
         if (devNull >= 0)
             dup2(devNull, 0);
         dup2(pipeFds[1], 2);
-        if (!o.workDir.empty() && chdir(o.workDir.c_str()) != 0) {
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0) {
             writeAll(2, chdirFail.data(), chdirFail.size());
             _exit(127);
         }

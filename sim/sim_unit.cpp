@@ -17,6 +17,18 @@ std::string_view frameText(std::string_view frame)
 
 SimUnit::SimUnit(const std::string& rootDir, SimOptions options) : options_(options)
 {
+    try {
+        start(rootDir);
+    } catch (...) {
+        // Threads already started are stopped before the exception leaves.
+        running_ = true;
+        stop();
+        throw;
+    }
+}
+
+void SimUnit::start(const std::string& rootDir)
+{
     root_ = buildRoot(rootDir);
     if (options_.writeWireLogFile)
         wire_.openFile(wireLogPath());
@@ -55,7 +67,7 @@ void SimUnit::stop()
         return;
     if (board_)
         board_->stop();
-    if (drainThread_.joinable()) {
+    if (drainThread_.joinable() && drainWake_[1] >= 0) {
         const char c = 'q';
         [[maybe_unused]] ssize_t n = ::write(drainWake_[1], &c, 1);
         drainThread_.join();

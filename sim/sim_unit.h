@@ -75,6 +75,7 @@ public:
     bool running() const { return running_; }
 
 private:
+    void start(const std::string& rootDir);
     void drainLoop();
 
     std::string root_;

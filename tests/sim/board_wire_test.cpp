@@ -15,7 +15,7 @@ using simtest::upperCrcOk;
 
 namespace {
 
-struct BoardFixture : ::testing::Test {
+struct SimBoardWire : ::testing::Test {
     ScratchDir dir;
     std::unique_ptr<sim::SimUnit> unit;
     std::unique_ptr<Host> host;
@@ -43,7 +43,7 @@ std::string text(const std::string& frame)
 
 } // namespace
 
-TEST_F(BoardFixture, EveryCommandOfTheLinkTableGetsAnUpperCaseCrcReplyWithItsKeyword)
+TEST_F(SimBoardWire, EveryCommandOfTheLinkTableGetsAnUpperCaseCrcReplyWithItsKeyword)
 {
     // The texts of Part 2.1's command table, as the controller formats them.
     const char* commands[] = {
@@ -66,7 +66,7 @@ TEST_F(BoardFixture, EveryCommandOfTheLinkTableGetsAnUpperCaseCrcReplyWithItsKey
     }
 }
 
-TEST_F(BoardFixture, FirstStatusPollAsTheControllerSendsIt)
+TEST_F(SimBoardWire, FirstStatusPollAsTheControllerSendsIt)
 {
     EXPECT_EQ(simtest::hostFrame("ST;"), "4dST;");
     const std::string reply = host->exchange("ST;");
@@ -83,7 +83,7 @@ TEST_F(BoardFixture, FirstStatusPollAsTheControllerSendsIt)
     EXPECT_LE(log[0].t, log[1].t);
 }
 
-TEST_F(BoardFixture, SettableReadingsAndFrequencyReachTheWire)
+TEST_F(SimBoardWire, SettableReadingsAndFrequencyReachTheWire)
 {
     sim::StatusReadings r;
     r.rawFwd = 2500;
@@ -95,13 +95,13 @@ TEST_F(BoardFixture, SettableReadingsAndFrequencyReachTheWire)
     EXPECT_EQ(text(host->exchange("FM;")).substr(3, 11), "00021150000");
 }
 
-TEST_F(BoardFixture, UpperCaseCrcFromTheHostIsAcceptedToo)
+TEST_F(SimBoardWire, UpperCaseCrcFromTheHostIsAcceptedToo)
 {
     host->sendRaw(simtest::upperCrc("FM;") + "FM;");
     EXPECT_TRUE(upperCrcOk(host->readReply()));
 }
 
-TEST_F(BoardFixture, FrameWithWrongCrcGetsNoReply)
+TEST_F(SimBoardWire, FrameWithWrongCrcGetsNoReply)
 {
     host->sendRaw("00ST;");
     EXPECT_EQ(host->drain(0.2), "");
@@ -110,13 +110,13 @@ TEST_F(BoardFixture, FrameWithWrongCrcGetsNoReply)
     EXPECT_TRUE(upperCrcOk(host->exchange("ST;")));
 }
 
-TEST_F(BoardFixture, NoiseBeforeAFrameIsSkipped)
+TEST_F(SimBoardWire, NoiseBeforeAFrameIsSkipped)
 {
     host->sendRaw("\x01\x02" + simtest::hostFrame("VSM;"));
     EXPECT_EQ(text(host->readReply()), "VSM1.07.03;");
 }
 
-TEST_F(BoardFixture, SilenceFaultSwallowsTheNextReplyOnly)
+TEST_F(SimBoardWire, SilenceFaultSwallowsTheNextReplyOnly)
 {
     unit->board().injectFault(sim::Fault::silence());
     host->send("ST;");
@@ -125,7 +125,7 @@ TEST_F(BoardFixture, SilenceFaultSwallowsTheNextReplyOnly)
     EXPECT_TRUE(upperCrcOk(host->exchange("ST;")));
 }
 
-TEST_F(BoardFixture, RefusalFaultsPutTheirCharacterThird)
+TEST_F(SimBoardWire, RefusalFaultsPutTheirCharacterThird)
 {
     for (char c : {'?', '!', '&'}) {
         unit->board().injectFault(sim::Fault::refuse(c));
@@ -136,7 +136,7 @@ TEST_F(BoardFixture, RefusalFaultsPutTheirCharacterThird)
     EXPECT_EQ(unit->board().settings().antenna, 2) << "the board applied it all the same";
 }
 
-TEST_F(BoardFixture, WrongCrcFault)
+TEST_F(SimBoardWire, WrongCrcFault)
 {
     unit->board().injectFault(sim::Fault::wrongCrc());
     const std::string reply = host->exchange("ST;");
@@ -147,7 +147,7 @@ TEST_F(BoardFixture, WrongCrcFault)
     EXPECT_EQ(text(reply).substr(0, 2), "ST");
 }
 
-TEST_F(BoardFixture, LowerCaseCrcFault)
+TEST_F(SimBoardWire, LowerCaseCrcFault)
 {
     // A reply whose CRC has a letter digit, so that the case shows.
     std::string command, good;
@@ -167,7 +167,7 @@ TEST_F(BoardFixture, LowerCaseCrcFault)
     EXPECT_FALSE(upperCrcOk(reply));
 }
 
-TEST_F(BoardFixture, UnknownKeywordFault)
+TEST_F(SimBoardWire, UnknownKeywordFault)
 {
     unit->board().injectFault(sim::Fault::unknownKeyword("QX"));
     const std::string reply = host->exchange("ST;");
@@ -176,7 +176,7 @@ TEST_F(BoardFixture, UnknownKeywordFault)
     EXPECT_EQ(text(reply).size(), 37u);
 }
 
-TEST_F(BoardFixture, SplitFaultWritesTheReplyInPiecesWithPauses)
+TEST_F(SimBoardWire, SplitFaultWritesTheReplyInPiecesWithPauses)
 {
     unit->board().injectFault(sim::Fault::split(3, 60));
     const std::string reply = host->exchange("ST;");
@@ -189,13 +189,13 @@ TEST_F(BoardFixture, SplitFaultWritesTheReplyInPiecesWithPauses)
     EXPECT_GE(log.back().tEnd - log.back().t, 0.1);
 }
 
-TEST_F(BoardFixture, GarbageFaultSendsTheBytesAsTheyAre)
+TEST_F(SimBoardWire, GarbageFaultSendsTheBytesAsTheyAre)
 {
     unit->board().injectFault(sim::Fault::garbageBytes("zz;"));
     EXPECT_EQ(host->exchange("ST;"), "zz;");
 }
 
-TEST_F(BoardFixture, PersistentFaultStaysUntilCleared)
+TEST_F(SimBoardWire, PersistentFaultStaysUntilCleared)
 {
     unit->board().injectFault(sim::Fault::silence(-1, "FM"));
     for (int i = 0; i < 3; ++i) {
@@ -208,7 +208,7 @@ TEST_F(BoardFixture, PersistentFaultStaysUntilCleared)
     EXPECT_TRUE(upperCrcOk(host->exchange("FM;")));
 }
 
-TEST_F(BoardFixture, CountedFaultsApplyInOrder)
+TEST_F(SimBoardWire, CountedFaultsApplyInOrder)
 {
     unit->board().injectFault(sim::Fault::refuse('&', 2));
     unit->board().injectFault(sim::Fault::wrongCrc(1));
@@ -218,7 +218,7 @@ TEST_F(BoardFixture, CountedFaultsApplyInOrder)
     EXPECT_TRUE(upperCrcOk(host->exchange("ST;")));
 }
 
-TEST_F(BoardFixture, WithoutPacingRepliesComeAtOnce)
+TEST_F(SimBoardWire, WithoutPacingRepliesComeAtOnce)
 {
     unit->board().setPacing(false);
     const int n = 20;
@@ -242,7 +242,7 @@ TEST_F(BoardFixture, WithoutPacingRepliesComeAtOnce)
     EXPECT_LT(starts[n / 2], 5 * sim::kByteSeconds);
 }
 
-TEST_F(BoardFixture, PacingSendsAt115200Baud)
+TEST_F(SimBoardWire, PacingSendsAt115200Baud)
 {
     unit->board().setPacing(true);
     host->exchange("ST;");
@@ -278,7 +278,7 @@ TEST_F(BoardFixture, PacingSendsAt115200Baud)
     EXPECT_LT(median(spans), 38 * sim::kByteSeconds + 0.001);
 }
 
-TEST_F(BoardFixture, ReplyDelayIsAddedBeforeTheReply)
+TEST_F(SimBoardWire, ReplyDelayIsAddedBeforeTheReply)
 {
     unit->board().setReplyDelayMs(30);
     const double t0 = monoSeconds();
@@ -286,7 +286,7 @@ TEST_F(BoardFixture, ReplyDelayIsAddedBeforeTheReply)
     EXPECT_GE(host->firstByte - t0, 0.029);
 }
 
-TEST_F(BoardFixture, WireLogFileHasOneLinePerFrameInBothDirections)
+TEST_F(SimBoardWire, WireLogFileHasOneLinePerFrameInBothDirections)
 {
     const std::string reply = host->exchange("SA3;");
     unit->board().injectFault(sim::Fault::silence());
@@ -311,7 +311,7 @@ TEST_F(BoardFixture, WireLogFileHasOneLinePerFrameInBothDirections)
     EXPECT_NEAR(t, monoSeconds(), 10.0) << "monotonic clock time stamps";
 }
 
-TEST_F(BoardFixture, ControllerMayCloseAndReopenThePort)
+TEST_F(SimBoardWire, ControllerMayCloseAndReopenThePort)
 {
     EXPECT_TRUE(upperCrcOk(host->exchange("ST;")));
     host.reset();
@@ -328,7 +328,7 @@ TEST_F(BoardFixture, ControllerMayCloseAndReopenThePort)
     EXPECT_EQ(text(host->readReply()), "VSM1.07.03;");
 }
 
-TEST_F(BoardFixture, WaitForFramesWaitsAndTimesOut)
+TEST_F(SimBoardWire, WaitForFramesWaitsAndTimesOut)
 {
     EXPECT_FALSE(unit->waitForFrames(1, 0.05));
     std::thread t([this] {
@@ -342,7 +342,7 @@ TEST_F(BoardFixture, WaitForFramesWaitsAndTimesOut)
         [](const std::vector<sim::WireEntry>& e) { return !e.empty() && !e.back().toBoard; }, 1.0));
 }
 
-TEST_F(BoardFixture, StatusShowsTheSettingsTheHostMade)
+TEST_F(SimBoardWire, StatusShowsTheSettingsTheHostMade)
 {
     host->exchange("MR0;");
     host->exchange("AT10;");

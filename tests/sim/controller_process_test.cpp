@@ -140,7 +140,9 @@ TEST(SimController, AmpsimProgramStartsAndStopsInOrder)
     o.binary = AMPSIM_BIN;
     o.root = root; // not used by ampsim itself
     o.workDir = dir.path();
-    o.args = {"--root", root, "--run-ampctl", bin, "--no-pace"};
+    // The controller named by a relative path, as ./run does.
+    const std::string relBin = std::filesystem::relative(bin, std::filesystem::current_path()).string();
+    o.args = {"--root", root, "--run-ampctl", relBin, "--pictures", dir.path() + "/pictures", "--no-pace"};
     o.stderrFile = dir.path() + "/ampsim.stderr";
     sim::ControllerProcess ampsim(o);
     ASSERT_TRUE(ampsim.waitForStderr("link-ok", 20)) << ampsim.stderrText();

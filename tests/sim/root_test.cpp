@@ -287,3 +287,13 @@ TEST(SimRoot, TwoUnitsSideBySide)
     EXPECT_EQ(ha.exchange("FM;").substr(5, 11), "00000000001");
     EXPECT_EQ(hb.exchange("FM;").substr(5, 11), "00000000002");
 }
+
+TEST(SimRoot, FailedStartStopsCleanly)
+{
+    ScratchDir dir;
+    EXPECT_THROW(sim::SimUnit("/dev/null/unit"), std::runtime_error);
+    // The link cannot replace a directory: the unit throws after its threads started.
+    const std::string root = sim::buildRoot(dir.path());
+    fs::create_directories(root + "/dev/ttyAMA0/blocker");
+    EXPECT_THROW(sim::SimUnit{root}, std::runtime_error);
+}

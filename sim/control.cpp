@@ -1,0 +1,170 @@
+#include "control.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+std::vector<std::string> words(std::string_view line)
+{
+    std::vector<std::string> out;
+    std::istringstream in{std::string(line)};
+    std::string w;
+    while (in >> w)
+        out.push_back(w);
+    return out;
+}
+
+bool number(const std::string& s, long long& out)
+{
+    if (s.empty())
+        return false;
+    char* end = nullptr;
+    out = std::strtoll(s.c_str(), &end, 0);
+    return end && *end == '\0';
+}
+
+} // namespace
+
+std::string applyControlLine(AmpBoard& board, std::string_view line)
+{
+    const std::vector<std::string> w = words(line);
+    if (w.empty() || w[0][0] == '#')
+        return "";
+    const std::string& cmd = w[0];
+    long long v = 0;
+
+    if (cmd == "reading") {
+        if (w.size() != 3 || !number(w[2], v))
+            return "usage: reading NAME VALUE";
+        const std::string& n = w[1];
+        bool known = true;
+        board.state().update([&](StatusReadings& r) {
+            const int i = static_cast<int>(v);
+            const auto byte = static_cast<uint8_t>(v & 0xFF);
+            if (n == "rawIn") r.rawIn = i;
+            else if (n == "rawFwd") r.rawFwd = i;
+            else if (n == "rawRefl") r.rawRefl = i;
+            else if (n == "rawCurrent") r.rawCurrent = i;
+            else if (n == "rawTherm1") r.rawTherm1 = i;
+            else if (n == "rawTherm2") r.rawTherm2 = i;
+            else if (n == "rawPeakFwd") r.rawPeakFwd = i;
+            else if (n == "transmitting") r.transmitting = v != 0;
+            else if (n == "swrTrip") r.swrTrip = v != 0;
+            else if (n == "fault") r.faultByte = byte;
+            else if (n == "byte0") r.byte0Extra = byte;
+            else if (n == "byte1") r.byte1Extra = byte;
+            else known = false;
+        });
+        return known ? "" : "unknown reading " + n;
+    }
+    if (cmd == "frequency") {
+        if (w.size() != 2 || !number(w[1], v) || v < 0)
+            return "usage: frequency HZ";
+        board.setMeasuredFrequency(static_cast<uint64_t>(v));
+        return "";
+    }
+    if (cmd == "clear-faults") {
+        board.clearFaults();
+        return "";
+    }
+    if (cmd == "power-cycle") {
+        board.state().powerCycle();
+        return "";
+    }
+    if (cmd == "pace") {
+        if (w.size() != 2 || (w[1] != "on" && w[1] != "off"))
+            return "usage: pace on|off";
+        board.setPacing(w[1] == "on");
+        return "";
+    }
+    if (cmd == "delay") {
+        if (w.size() != 2 || !number(w[1], v) || v < 0)
+            return "usage: delay MS";
+        board.setReplyDelayMs(static_cast<double>(v));
+        return "";
+    }
+    if (cmd == "fault") {
+        if (w.size() < 2)
+            return "usage: fault KIND [ARG...] [count N] [command KW]";
+        Fault f;
+        size_t i = 2;
+        const std::string& kind = w[1];
+        auto arg = [&](std::string& out) {
+            if (i >= w.size())
+                return false;
+            out = w[i++];
+            return true;
+        };
+        std::string a, b;
+        if (kind == "silence") {
+            f.kind = FaultKind::Silence;
+        } else if (kind == "refuse") {
+            if (!arg(a) || a.size() != 1)
+                return "usage: fault refuse C";
+            f.kind = FaultKind::Refuse;
+            f.refusal = a[0];
+        } else if (kind == "wrongcrc") {
+            f.kind = FaultKind::WrongCrc;
+        } else if (kind == "lowercrc") {
+            f.kind = FaultKind::LowerCaseCrc;
+        } else if (kind == "keyword") {
+            if (!arg(a) || a.size() != 2)
+                return "usage: fault keyword KW";
+            f.kind = FaultKind::UnknownKeyword;
+            f.keyword = a;
+        } else if (kind == "split") {
+            long long parts = 0, pause = 0;
+            if (!arg(a) || !arg(b) || !number(a, parts) || !number(b, pause) || parts < 1 || pause < 0)
+                return "usage: fault split PARTS PAUSE_MS";
+            f.kind = FaultKind::Split;
+            f.splitParts = static_cast<int>(parts);
+            f.splitPauseMs = static_cast<int>(pause);
+        } else if (kind == "garbage") {
+            if (!arg(a))
+                return "usage: fault garbage TEXT";
+            f.kind = FaultKind::Garbage;
+            f.garbage = a;
+        } else {
+            return "unknown fault " + kind;
+        }
+        while (i < w.size()) {
+            const std::string& key = w[i++];
+            if (key == "count" && i < w.size() && number(w[i], v) && v != 0) {
+                f.count = static_cast<int>(v);
+                ++i;
+            } else if (key == "command" && i < w.size()) {
+                f.command = w[i++];
+            } else {
+                return "unexpected '" + key + "' in fault";
+            }
+        }
+        board.injectFault(f);
+        return "";
+    }
+    return "unknown command " + cmd;
+}
+
+std::string applyControlText(AmpBoard& board, std::string_view text)
+{
+    std::string errors;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const std::string err = applyControlLine(board, line);
+        if (!err.empty())
+            errors += std::string(line) + ": " + err + "\n";
+        pos = end + 1;
+    }
+    return errors;
+}
+
+} // namespace sim

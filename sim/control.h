@@ -1,0 +1,33 @@
+#pragma once
+// Run-time control of the simulated board from outside the process: ampsim reads the file
+// <root>/sim/control (every 0.2 s; the file is removed once read), one command a line, so
+// that a person at a running unit can change readings and inject faults:
+//
+//   echo "fault silence count 4 command FM" > simroot/sim/control
+//
+//   reading NAME VALUE    rawIn rawFwd rawRefl rawCurrent rawTherm1 rawTherm2 rawPeakFwd
+//                         (decimal), transmitting swrTrip (0/1), fault byte0 byte1
+//                         (status byte 2, extra bits of bytes 0 and 1; decimal or 0x..)
+//   frequency HZ          the frequency counter ("FM")
+//   fault KIND [ARG...] [count N] [command KW]
+//                         KIND: silence | refuse C | wrongcrc | lowercrc | keyword KW |
+//                               split PARTS PAUSE_MS | garbage TEXT
+//                         count: replies affected (default 1, negative: until cleared)
+//   clear-faults
+//   pace on|off
+//   delay MS              the board's own time before each reply
+//   power-cycle           settings back to power-up (reset flag set)
+// Lines starting with "#" and blank lines are skipped.
+#include "amp_board.h"
+
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+// Applies one line; returns "" on success, else what is wrong with it.
+std::string applyControlLine(AmpBoard& board, std::string_view line);
+// Applies every line of the text; returns the error messages, one a line.
+std::string applyControlText(AmpBoard& board, std::string_view text);
+
+} // namespace sim
