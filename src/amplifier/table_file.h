@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The lines of a settings file (real-system path), each cut to maxLength characters; a
@@ -18,7 +19,9 @@ bool isCommentLine(const std::string& line);
 // Reads the numbers of one line in order; a missing or malformed number reads as 0.
 class NumberCursor {
 public:
-    explicit NumberCursor(const std::string& line) : p_(line.c_str()) {}
+    explicit NumberCursor(std::string line) : line_(std::move(line)), p_(line_.c_str()) {}
+    NumberCursor(const NumberCursor&) = delete;
+    NumberCursor& operator=(const NumberCursor&) = delete;
     // Integer in the base the text shows: decimal, hexadecimal with 0x, octal with a leading 0.
     uint32_t nextUnsigned();
     int32_t nextInt();
@@ -26,5 +29,6 @@ public:
     float nextFloat();
 
 private:
+    std::string line_;
     const char* p_;
 };
