@@ -34,6 +34,9 @@ struct Glyph {
 // FreeType faces are not safe to use from two threads at once: every load and the cache
 // are behind one lock, so two threads drawing text never exchange glyph bitmaps.
 std::mutex textMutex;
+// The library instance each slot's face was opened with: a reloaded slot closes its old
+// face and that instance, so nothing of a replaced font is left behind.
+FT_Library slotLibrary[FONT_SLOTS] = {};
 std::atomic<bool> cacheEnabled{true};
 std::unordered_map<uint64_t, Glyph> glyphCache;
 
@@ -202,6 +205,11 @@ int TTFLoad(const char* fileName, int pixelHeight, int slotNumber)
     }
     displayLog(LOG_INFO, "Loading face: filename=%s", fileName);
     dropSlotFromCache(slotNumber);
+    if (face[slotNumber])
+        FT_Done_Face(face[slotNumber]);
+    if (slotLibrary[slotNumber])
+        FT_Done_FreeType(slotLibrary[slotNumber]);
+    slotLibrary[slotNumber] = library;
     FT_Face loaded = nullptr;
     const FT_Error err = FT_New_Face(library, mapPath(fileName).c_str(), 0, &loaded);
     if (err == FT_Err_Unknown_File_Format) {
