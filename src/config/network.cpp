@@ -1,16 +1,27 @@
 #include "config/network.h"
 
+#include "core/setup.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "platform/shell.h"
+#include "platform/paths.h"
 
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 void ReadLANconnection(Works* works)
 {
-    (void)works;
-    std::string name = readShell("my_zolt");
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
-        name.pop_back();
-    logSys(LOG_INFO, "LAN connection: %s", name.c_str());
+    setSlot(works->lanConnection, "No Conn");
+    FILE* pipe = popen(mapCommand("my_zolt").c_str(), "r");
+    if (!pipe) {
+        // Without the helper the unit still runs; the connection shows as unknown.
+        logSys(LOG_ERR, "can't run my_zolt");
+        return;
+    }
+    char line[32];
+    while (fgets(line, sizeof line, pipe))
+        memcpy(works->lanConnection, line, sizeof line);
+    pclose(pipe);
+    for (char& c : works->lanConnection)
+        if (c == '\n' || c == '\t')
+            c = '\0';
 }

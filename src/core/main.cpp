@@ -233,5 +233,6 @@ int main(int, char**)
     joinThread(thInit);
     joinThread(thDebug);
     joinThread(thAggFw);
+    fbDestroy(fb);
     return 0;
 }

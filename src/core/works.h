@@ -220,6 +220,9 @@ struct Works {
     int32_t audioRate = 0;
     int32_t audioBuffers = 0;
 
+    // Network
+    char lanConnection[32] = {};  // name of the network connection, "No Conn" when none
+
     // Tuner and banks: network mode, tune memories, automatic tuning, antenna table
     uint8_t modoTune = 0;
     TuneMemEntry tuneMem[TUNE_ANTENNAS][TUNE_SLOTS] = {};

@@ -51,7 +51,9 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
         auto log = unit.wireLog();
         EXPECT_EQ("4dST;", log.front().frame);
         auto texts = hostTexts(log);
-        std::vector<std::string> init = {"VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;", "FN1100;", "AN0;", "SA1;",
+        std::vector<std::string> init = {"VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;",
+                                         // default thresholds: no band table
+                                         "TS4095409515003700;", "FN1100;", "AN0;", "SA1;",
                                          "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;",
                                          "CPFFFF;", "MR0;", "FM;", "FM;"};
         std::vector<std::string> expected;
@@ -108,6 +110,46 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
     }
     EXPECT_EQ(mountsBefore, readFile(unit.path("sim/mount.log")));
     EXPECT_EQ(written, std::filesystem::last_write_time(unit.path("opt/set/setup.txt")));
+    unit.stop();
+    std::filesystem::remove_all(unit.root());
+}
+
+} // namespace
+
+namespace {
+
+TEST(StartupE2E, OneRemoteSwitchStartsTheWholeRemoteGroup)
+{
+    sim::SimUnit unit(freshRoot("remote"));
+    std::filesystem::create_directories(unit.path("opt/set"));
+    std::ofstream(unit.path("opt/set/setup.txt")) << "EnableCAT: 1\nWebSocket: 2\nEnableKeyb: 0\n";
+    sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    ASSERT_TRUE(ctl.waitForStderr(">>>>>>>>>> SOCKET CLIENT start", 40)) << ctl.stderrText();
+    ASSERT_TRUE(ctl.waitForStderr("REMOTE STOP", 10));
+    for (const char* line : {"Th_scrivi start\n", "Th_leggi start\n", "Cat start\n"})
+        EXPECT_TRUE(ctl.waitForStderr(line, 10)) << line;
+    // The group saves the settings once it has started all four.
+    std::string setup;
+    for (int i = 0; i < 50 && setup.find("EnableFFT: 1\n") == std::string::npos; i++) {
+        usleep(100000);
+        setup = readFile(unit.path("opt/set/setup.txt"));
+    }
+    for (const char* key : {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n", "EnableFFT: 1\n", "WebSocket: 2\n"})
+        EXPECT_NE(std::string::npos, setup.find(key)) << key << setup;
+    usleep(2500000);  // start-up's last pause after the group
+    ASSERT_TRUE(ctl.terminate());
+    EXPECT_EQ(0, ctl.waitExit(30));
+    ASSERT_TRUE(ctl.waitForStderr("Closed!\n", 5));
+    std::string err = ctl.stderrText();
+    auto order = positions(err, {"joined FFT end", "joined th_leggi end", "joined th_scrivi end", "joined Wsocket end",
+                                 "joined Cat end", "joined Linear end"});
+    for (size_t i = 0; i < order.size(); i++) {
+        ASSERT_NE(-1, order[i]) << "missing join " << i << "\n" << err;
+        if (i > 0) {
+            EXPECT_LT(order[i - 1], order[i]);
+        }
+    }
+    EXPECT_EQ(std::string::npos, err.find("joined Key end")) << "the keyboard was never started";
     unit.stop();
     std::filesystem::remove_all(unit.root());
 }
