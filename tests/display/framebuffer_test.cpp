@@ -5,6 +5,7 @@
 
 #include "core/works.h"
 #include "display_support.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -309,6 +310,8 @@ protected:
 
 TEST_F(FbInitRoot, SimulatedPanelHeadlessAndNoConsole)
 {
+    if (rootPrefix() != dir.string())
+        GTEST_SKIP() << "the root prefix was fixed earlier in this process; ctest runs this test alone";
     // A FIFO where the console would be must not block the cursor command.
     ASSERT_EQ(mkfifo((dir / "dev" / "tty0").c_str(), 0600), 0);
     LogCapture log;
