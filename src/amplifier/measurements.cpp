@@ -74,11 +74,12 @@ float defaultK(int kind)
 
 float SearchK(Works* works, int kind)
 {
-    if (works->configRows.empty())
-        return defaultK(kind);
+    // A frequency that no band row covers (no table, 0 before a transceiver reports one,
+    // or beyond the last row) is measured with the default factors: a factor of 1 would
+    // read raw units squared as watts.
     const int row = bandRowFor(works, works->frequency);
     if (row < 0)
-        return 1.0f;
+        return defaultK(kind);
     const ConfigRow& r = works->configRows[static_cast<size_t>(row)];
     switch (kind) {
     case K_FWD:

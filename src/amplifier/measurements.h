@@ -24,7 +24,7 @@ enum CalibrationKind { K_FWD = 0, K_REFL = 1, K_IN = 2, K_DIR = 3 };
 int charToInt(char c);
 // Degrees Celsius from a 12-bit thermistor reading, clamped to -10 .. 80.
 float CalcolaTemp(int raw);
-// Calibration factor of the given kind for works->frequency.
+// Calibration factor of the given kind for works->frequency (the default without a band row).
 float SearchK(Works* works, int kind);
 // The default factor of a kind (1 for kinds without one).
 float defaultK(int kind);

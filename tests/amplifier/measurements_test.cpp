@@ -65,12 +65,13 @@ TEST(Measurements, CalibrationFactorsByBand)
     EXPECT_FLOAT_EQ(1e-4f, SearchK(works.get(), K_FWD));
     works->frequency = 3500000;
     EXPECT_FLOAT_EQ(2e-4f, SearchK(works.get(), K_FWD));
-    // The last row only closes the range before it.
+    // The last row only closes the range before it; outside every row the defaults apply.
     works->frequency = 7000000;
     EXPECT_EQ(-1, bandRowFor(works.get(), works->frequency));
-    EXPECT_FLOAT_EQ(1.0f, SearchK(works.get(), K_FWD));
-    works->frequency = 1000000;
-    EXPECT_FLOAT_EQ(1.0f, SearchK(works.get(), K_FWD));
+    EXPECT_FLOAT_EQ(5.156579e-6f, SearchK(works.get(), K_FWD));
+    works->frequency = 0;
+    EXPECT_FLOAT_EQ(3.3262754e-6f, SearchK(works.get(), K_REFL));
+    EXPECT_FLOAT_EQ(1.0f, SearchK(works.get(), 7));
 }
 
 TEST(Measurements, SwrFromPowers)
