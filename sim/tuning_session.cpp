@@ -1,0 +1,95 @@
+#include "tuning_session.h"
+
+#include "amplifier/link.h"
+#include "amplifier/measurements.h"
+#include "core/works.h"
+#include "tuner/autotune.h"
+#include "tuner/tune_word.h"
+
+#include <algorithm>
+
+namespace sim {
+
+TuningSession::TuningSession(Works* works, const AntennaLoad& load, double frequencyHz, double driveWatts)
+    : works_(works), load_(load), frequency_(frequencyHz), loadZ_(load.impedance(frequencyHz))
+{
+    physics_.setCalibration(defaultCalibration());
+    physics_.setDrivePower(driveWatts);
+    const Impedance z = loadZ_;
+    physics_.setReflection([z](uint64_t hz, uint32_t word) {
+        return tunerNetwork(word, static_cast<double>(hz), z).gamma;
+    });
+    works_->frequency = static_cast<uint32_t>(frequencyHz);
+}
+
+double TuningSession::trueSwr(uint32_t word) const
+{
+    return tunerNetwork(word, frequency_, loadZ_).swr;
+}
+
+double TuningSession::bruteForceBest(uint32_t* bestWord) const
+{
+    double best = 1e9;
+    for (int mode : {TUNE_MODE_CL, TUNE_MODE_LC}) {
+        for (int l = 0; l < 512; ++l) {
+            const uint32_t withL = tunewordWithL(tunewordWithMode(0, mode), l);
+            for (int c = 0; c < 512; ++c) {
+                const uint32_t word = tunewordWithC(withL, c);
+                const double swr = tunerNetwork(word, frequency_, loadZ_).swr;
+                if (swr < best) {
+                    best = swr;
+                    if (bestWord)
+                        *bestWord = word;
+                }
+            }
+        }
+    }
+    return best;
+}
+
+void TuningSession::statusPoll()
+{
+    BoardSettings settings;
+    settings.frequencySet = static_cast<uint64_t>(frequency_);
+    settings.tuneWord = works_->tuneval;
+    StatusReadings readings;
+    physics_.apply(settings, readings);
+    // The controller's conversion of the reply (default calibration, no config.txt).
+    const float forward = K_DEFAULT_FWD * static_cast<float>(readings.rawFwd) * static_cast<float>(readings.rawFwd);
+    const float reflected = std::max(
+        0.0f, K_DEFAULT_REFL * static_cast<float>(readings.rawRefl) * static_cast<float>(readings.rawRefl) +
+                  K_DEFAULT_DIR * forward);
+    works_->pwrFwd = forward;
+    works_->pwrRefl = reflected;
+    works_->swr = swrFromPowers(forward, reflected);
+    works_->statoAmp[1] = readings.transmitting ? 0x01 : 0x00;
+}
+
+void TuningSession::drainQueue()
+{
+    while (takeQueuedCmd(works_) >= 0) {
+    }
+    works_->cmdBurst = 0;
+}
+
+TuningOutcome TuningSession::run(int pollLimit)
+{
+    TuningOutcome out;
+    StartAutotune(works_);
+    drainQueue();
+    while (out.polls < pollLimit && works_->tuneStatus != 0) {
+        statusPoll();
+        ++out.polls;
+        if (works_->tuneStatus == 2)
+            works_->tuneStatus = 1;
+        else
+            TuneTask(works_);
+        drainQueue();
+    }
+    out.ended = works_->tuneStatus == 0;
+    out.word = works_->tuneval;
+    out.swr = trueSwr(out.word);
+    return out;
+}
+
+} // namespace sim

@@ -1,0 +1,48 @@
+#pragma once
+// Automatic tuning run in-process against the simulated tuner and antenna load: each poll
+// is one status reply of the board (readings of the tuner word the previous step sent,
+// through the board physics and the controller's own power and SWR conversion), followed
+// by what the link does after a status reply while a tune runs: one TuneTask step, or the
+// "CPFFFF;" poll after an amplifier error. Commands the tuner queues are taken off the
+// queue as the link would send them.
+#include "antenna_loads.h"
+#include "board_physics.h"
+
+#include <cstdint>
+
+struct Works;
+
+namespace sim {
+
+struct TuningOutcome {
+    int polls = 0;          // status replies from the start until the tune ended
+    bool ended = false;     // false: still running after the poll limit
+    uint32_t word = 0;      // tune word at the end
+    double swr = 0;         // true SWR of that word on the load
+};
+
+class TuningSession {
+public:
+    // Works must outlive the session; frequency and antenna load are those of the run.
+    TuningSession(Works* works, const AntennaLoad& load, double frequencyHz, double driveWatts = 5.0);
+
+    // The readings of one status reply for the present tuner word, into works.
+    void statusPoll();
+    // StartAutotune, the start burst taken off the queue, then polls until the tune ends.
+    TuningOutcome run(int pollLimit = 2000);
+    // The true SWR of a word on this load.
+    double trueSwr(uint32_t word) const;
+    // The lowest SWR over every setting of both network sides (2 x 512 x 512).
+    double bruteForceBest(uint32_t* bestWord = nullptr) const;
+
+private:
+    void drainQueue();
+
+    Works* works_;
+    AntennaLoad load_;
+    double frequency_;
+    Impedance loadZ_;
+    BoardPhysics physics_;
+};
+
+} // namespace sim

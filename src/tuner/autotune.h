@@ -1,0 +1,45 @@
+#pragma once
+// Automatic tuning: a search of the tuner's relay settings for the lowest SWR, one step
+// per amplifier status reply. Three searches: complete (start state 0), preset (450,
+// driven by the band table's presets) and fine (200, around the last result).
+#include "tuner/tune_types.h"
+
+struct Works;
+
+constexpr int TUNE_HISTORY = 10;
+constexpr int TUNE_CYCLE_LIMITS = 5;
+constexpr int TUNE_START_COMPLETE = 0;
+constexpr int TUNE_START_FINE = 200;
+constexpr int TUNE_START_PRESET = 450;
+
+// Cycle limits (measurements) by autoTuneMaxCicli, and the texts the settings page shows.
+extern const int SWRTimeoutCICLI[TUNE_CYCLE_LIMITS];
+extern const char* const SWRTimeout[TUNE_CYCLE_LIMITS];
+
+// The measurement being processed, the best of the current search, the last 10 (newest first).
+extern TuneParam tuneParam;
+extern TuneParam miglioretuneParam;
+extern TuneParam vTuneParam[TUNE_HISTORY];
+// Measurements since the last reset (also the preset index of the preset search), and the
+// single steps of the current fine phase.
+extern int cnttune;
+extern int cnttunefine;
+
+// The tune button: starts a tune, or aborts the running one.
+void GoTune(Works* works);
+// Prepares the board and the state machine.
+void StartAutotune(Works* works);
+// One state step; called by the status-reply handler while tuneStatus is 1.
+void TuneTask(Works* works);
+// One measurement with target check; 1 when it ended the tune.
+int TuneStep(Works* works);
+// One measurement without target check (fine search).
+void TuneStepComplete(Works* works);
+// Best tracking and history shift for tuneParam.
+void CtrlNuovoTune(Works* works);
+// Applies the best record.
+void TuneEnd(Works* works);
+// Ends the tune; save = 1 stores the result in the tune memory and its file.
+void EscAutoTune(Works* works, int save);
+void Clr_vTuneParam(Works* works);
+void Clr_vTuneParam_fast(Works* works);
