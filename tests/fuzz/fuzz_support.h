@@ -1,0 +1,46 @@
+#pragma once
+// Shared set-up of the fuzz targets: a scratch root for the settings files and a works
+// record as start-up leaves it.
+#include "amplifier/errors.h"
+#include "core/works.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace fuzz {
+
+// Creates <tmp>/ampctl-fuzz-<pid>/opt/set and points AMPCTL_ROOT at it (once per process).
+inline const std::string& scratchRoot()
+{
+    static const std::string root = [] {
+        const char* base = std::getenv("TMPDIR");
+        std::string dir = std::string(base && *base ? base : "/tmp") + "/ampctl-fuzz-" + std::to_string(getpid());
+        std::filesystem::create_directories(dir + "/opt/set");
+        setenv("AMPCTL_ROOT", dir.c_str(), 1);
+        return dir;
+    }();
+    return root;
+}
+
+// Writes the input as the given settings file (relative to the root, "opt/set/config.txt").
+inline void writeSettings(const char* relative, const uint8_t* data, size_t size)
+{
+    std::ofstream(scratchRoot() + "/" + relative, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+inline std::unique_ptr<Works> freshWorks()
+{
+    auto works = std::make_unique<Works>();
+    InitGlobalVar(works.get());
+    InitErrorTable(works.get());
+    works->cpFlag = 0;
+    return works;
+}
+
+} // namespace fuzz
