@@ -123,9 +123,10 @@ const char* sideText(uint32_t word)
     return (word & TUNE_BIT_SIDE_B) ? " B " : " A ";
 }
 
+// A best record counts as measured only from a reading with RF (an SWR of 0 is no reading).
 void markBestMeasured(Works* works)
 {
-    bestOrigin = {true, works->frequency, works->antenna};
+    bestOrigin = {miglioretuneParam.swr > 0.01f, works->frequency, works->antenna};
 }
 
 // Steps 1 and 2 of a measurement and the count: the reading of the last status reply is
@@ -734,9 +735,8 @@ void Clr_vTuneParam_fast(Works* works)
                               bestOrigin.antenna == works->antenna;
     if (!measuredHere) {
         miglioretuneParam = tuneParam;
-        if (works->swr > 0.01f)
-            markBestMeasured(works);
-        else
+        if (works->swr <= 0.01f)
             miglioretuneParam.swr = 999.0f;
+        markBestMeasured(works);
     }
 }
