@@ -10,15 +10,20 @@
 
 namespace sim {
 
+BoardPhysics::Reflection loadThroughTuner(const AntennaLoad& load)
+{
+    return [load](uint64_t hz, uint32_t word) {
+        const double f = static_cast<double>(hz);
+        return tunerNetwork(word, f, load.impedance(f)).gamma;
+    };
+}
+
 TuningSession::TuningSession(Works* works, const AntennaLoad& load, double frequencyHz, double driveWatts)
     : works_(works), load_(load), frequency_(frequencyHz), loadZ_(load.impedance(frequencyHz))
 {
     physics_.setCalibration(defaultCalibration());
     physics_.setDrivePower(driveWatts);
-    const Impedance z = loadZ_;
-    physics_.setReflection([z](uint64_t hz, uint32_t word) {
-        return tunerNetwork(word, static_cast<double>(hz), z).gamma;
-    });
+    physics_.setReflection(loadThroughTuner(load));
     works_->frequency = static_cast<uint32_t>(frequencyHz);
 }
 

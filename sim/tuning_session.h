@@ -14,6 +14,11 @@ struct Works;
 
 namespace sim {
 
+// The board physics' reflection for an antenna load seen through the simulated tuner:
+// physics.setReflection(loadThroughTuner(resonantDipole())). The board takes the frequency
+// from its "FA" setting and the tuner word from "MT1".
+BoardPhysics::Reflection loadThroughTuner(const AntennaLoad& load);
+
 struct TuningOutcome {
     int polls = 0;          // status replies from the start until the tune ended
     bool ended = false;     // false: still running after the poll limit

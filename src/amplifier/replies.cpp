@@ -7,6 +7,7 @@
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "tuner/autotune.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -230,6 +231,7 @@ void nextAfterStatus(Works* works)
         break;
     }
     case 1:
+        TuneTask(works);
         linearProcessStatus = 11;
         break;
     case 2:

@@ -2,6 +2,7 @@
 #include "amplifier/errors.h"
 #include "amplifier/link.h"
 #include "amplifier/thermal.h"
+#include "config/antenna_table.h"
 #include "core/works.h"
 
 #include <algorithm>
@@ -10,7 +11,8 @@
 
 void CreaBufferDiStato(Works* works, char* out, size_t outSize)
 {
-    const char* band = "----";
+    const int row = antennaRowOf(works, works->frequency);
+    const char* band = row >= 0 ? works->antennaTable[row].band : "----";
     char mode = works->interfaceMode == 1 ? '1' : works->interfaceMode == 2 ? '2' : '0';
     char tuner = (works->tuneEnabled & 0x80) ? 'N' : works->atuBypass ? 'B' : 'T';
     std::vector<int> errors = errorListCopy(works);

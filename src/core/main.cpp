@@ -2,6 +2,7 @@
 #include "amplifier/errors.h"
 #include "amplifier/filters.h"
 #include "amplifier/link.h"
+#include "config/banks.h"
 #include "amplifier/thermal.h"
 #include "amplifier/thresholds.h"
 #include "core/setup.h"
@@ -174,6 +175,7 @@ int main(int, char**)
     ReadVentolaFile(works.get());
     LoadTabFiltri(works.get());
     readSetup(works.get());
+    LoadAllBankTable(works.get(), works->numBanco);
     works->antennaRowIdx = -1;
     logErr("ModeWorkIdx %i \n", works->interfaceMode);
 

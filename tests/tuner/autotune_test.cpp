@@ -166,8 +166,9 @@ TEST(AutoTune, FineSearchFirstNeverStoresAnUnmeasuredTune)
     const sim::TuningOutcome r = live.run();
     EXPECT_TRUE(r.ended);
     EXPECT_LE(r.swr, start + 1e-9);
-    if (start <= 6.0)
+    if (start <= 6.0) {
         EXPECT_EQ(t.root.read("opt/set/atu_ant2_b3.txt"), storedLine(w, 14200000));
+    }
 }
 
 TEST(AutoTune, PresetChoiceNeverFallsOnAnAbsentPreset)
