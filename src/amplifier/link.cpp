@@ -10,6 +10,7 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -32,26 +33,37 @@ bool isCommandNumber(int number)
         && number <= 41;
 }
 
-// Waits for reply bytes; returns the number of bytes read into `byte` (0 or 1), or -1 on a
-// failed read. Silence is added to counterrortimeout in milliseconds.
-int readReplyByte(Works* works, char* byte)
+// Reply bytes read from the port and not yet handled. The link takes them one at a time;
+// reading whatever is waiting in one call keeps the system calls per reply low.
+struct ReceiveQueue {
+    char bytes[64];
+    int length = 0;
+    int next = 0;
+};
+
+// Takes the next reply byte. Returns 1 with a byte, 0 when none came within the slice (the
+// silence is added to counterrortimeout, in milliseconds), -1 on a failed read.
+int readReplyByte(Works* works, ReceiveQueue& queue, char* byte)
 {
-    int waiting = serialBytesWaiting(works->linFD);
-    if (waiting <= 0) {
-        int budget = REPLY_SILENCE_MS - counterrortimeout;
-        int slice = budget < RUNNING_TEST_MS ? (budget > 1 ? budget : 1) : RUNNING_TEST_MS;
-        int64_t start = monoMillis();
-        bool readable = serialWaitReadable(works->linFD, slice);
-        if (!readable) {
-            counterrortimeout += static_cast<int32_t>(std::max<int64_t>(1, monoMillis() - start));
-            return 0;
-        }
+    if (queue.next < queue.length) {
+        *byte = queue.bytes[queue.next++];
+        return 1;
     }
-    ssize_t n = read(works->linFD, byte, 1);
-    if (n != 1) {
+    int budget = REPLY_SILENCE_MS - counterrortimeout;
+    int slice = std::clamp(budget, 1, RUNNING_TEST_MS);
+    int64_t start = monoMillis();
+    if (!serialWaitReadable(works->linFD, slice)) {
+        counterrortimeout += static_cast<int32_t>(std::max<int64_t>(1, monoMillis() - start));
+        return 0;
+    }
+    ssize_t n = read(works->linFD, queue.bytes, sizeof queue.bytes);
+    if (n <= 0) {
         logSys(LOG_ERR, "timeout %d\n", static_cast<int>(n));
         return -1;
     }
+    queue.length = static_cast<int>(n);
+    queue.next = 1;
+    *byte = queue.bytes[0];
     return 1;
 }
 
@@ -214,6 +226,7 @@ void* Linear(void* arg)
     Works* works = static_cast<Works*>(arg);
     char received[RECEIVE_SIZE + 1];
     int rxIndex = 0;
+    ReceiveQueue queue;
     linearProcessStatus = 1;
     OpenLinear(works);
     while (works->running) {
@@ -225,7 +238,7 @@ void* Linear(void* arg)
         switch (linearProcessStatus) {
         case LINK_WAIT_REPLY: {
             char byte;
-            int got = readReplyByte(works, &byte);
+            int got = readReplyByte(works, queue, &byte);
             if (got == 0) {
                 if (counterrortimeout > REPLY_SILENCE_MS - 1)
                     GestRetrayCMD(works);

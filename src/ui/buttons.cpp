@@ -11,7 +11,7 @@ void* GPIO(void* arg)
         uint8_t code = works->tinyCmd.exchange(0);
         if (code)
             works->tinyCmdActive = code;
-        sleepMs(2);
+        sleepMs(10);
     }
     return nullptr;
 }

@@ -55,7 +55,9 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
                                          // default thresholds: no band table
                                          "TS4095409515003700;", "FN1100;", "AN0;", "SA1;",
                                          "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;",
-                                         "CPFFFF;", "MR0;", "FM;", "FM;"};
+                                         "CPFFFF;", "MR0;",
+                                         // bank 1 loaded: interface mode 0 told to the board
+                                         "GS0200000000;", "FM;", "FM;"};
         std::vector<std::string> expected;
         for (const auto& t : init) {
             expected.push_back("ST;");
@@ -83,9 +85,11 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
         EXPECT_EQ(0, ctl.waitExit(20));
         ASSERT_TRUE(ctl.waitForStderr("Closed!\n", 5));
         std::string err = ctl.stderrText();
+        // Interface mode 0: neither transceiver link runs, so neither is joined.
         auto order = positions(err, {"Close..\n", "Radezevuvedo operations end", "joined Key end", "joined Wsocket end",
-                                     "joined CatSerial end", "joined Serial end", "joined Linear end", "joined Time end",
-                                     "joined GPIO end", "Closed!\n"});
+                                     "joined Linear end", "joined Time end", "joined GPIO end", "Closed!\n"});
+        EXPECT_EQ(std::string::npos, err.find("joined Serial end"));
+        EXPECT_EQ(std::string::npos, err.find("joined CatSerial end"));
         for (size_t i = 0; i < order.size(); i++) {
             ASSERT_NE(-1, order[i]) << "missing shutdown line " << i << "\n" << err;
             if (i > 0) {
