@@ -1,4 +1,4 @@
-// One typical meter frame of the screen loop (Part 6.1): fbSetBack, about 30 strings in
+// One typical meter frame of the screen loop: fbSetBack, about 30 strings in
 // three fonts, six needles of three lines each, fbRealize; with and without the glyph
 // cache, and the two bulk copies alone (the floor of any frame).
 //

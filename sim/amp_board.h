@@ -1,5 +1,5 @@
 #pragma once
-// The amplifier board on its serial line: the wire protocol of Part 2.1 served on the
+// The amplifier board on its serial line: the wire protocol of the amplifier link served on the
 // master side of a pseudo-terminal. Frames are two CRC-8 hex digits and a command text
 // ending in ";". Received frames are accepted with upper- or lower-case CRC digits (the
 // controller sends lower case); frames with a wrong CRC get no reply. Replies carry the

@@ -1,6 +1,6 @@
 #pragma once
 // The amplifier board's state and the meaning of its commands (the board's own
-// micro-controller as the controller sees it, Parts 2.1 and 2.2). Wire framing, CRC,
+// micro-controller as the controller sees it). Wire framing, CRC,
 // pacing and fault injection live in AmpBoard (amp_board.h); this class only turns one
 // command text into one reply text.
 //
@@ -18,7 +18,7 @@
 
 namespace sim {
 
-// The measurements carried by the "ST" reply (Part 2.2 layout). Four-digit fields are
+// The measurements carried by the "ST" reply (its layout). Four-digit fields are
 // clamped to 0..9999 on the wire.
 struct StatusReadings {
     int rawIn = 0;        // positions 4-7

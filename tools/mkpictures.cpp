@@ -4,9 +4,9 @@
 //
 // writes OUTDIR/start.png, start120.png, status.png, statusB.png, img1.png, img1b.png,
 // img3.png, img3b.png and m5a.png. The pictures are backgrounds: the program draws buttons,
-// needles, labels, values and tiles over them at the positions of Parts 6.1, 6.2, 6.5 and
-// 6.6, so every such area is left plain here, and the meter scales are placed exactly where
-// the needles of Part 6.1 point. Fonts come from Debian's fonts-dejavu-core and
+// needles, labels, values and tiles over them at the positions the screens use, so every
+// such area is left plain here, and the meter scales are placed exactly where
+// the meter needles point. Fonts come from Debian's fonts-dejavu-core and
 // fonts-paratype (the directories can be overridden with MKPICTURES_DEJAVU and
 // MKPICTURES_PARATYPE).
 #include <ft2build.h>
@@ -398,7 +398,7 @@ void buttonRow(Canvas& cv)
 }
 
 // ---------------------------------------------------------------------------------------
-// Meters. Part 6.1: for a value v on a scale of n steps the needle angle is
+// Meters. For a value v on a scale of n steps the needle angle is
 // theta = (0.24 - v * 0.48 / n) * 3.141692653, and the needle runs from (c, 260) to
 // x = c - 200 sin theta + 15 cos(theta + 1.5708463265), y = 260 - 200 cos theta +
 // 15 sin(theta + 1.5708463265), each truncated to an integer. The scale is laid along
@@ -468,7 +468,7 @@ Scale powerScale(int fullScale)
     return s;
 }
 
-// CONV_SWR of Part 6.1 and its interpolation (CalcolaSWR).
+// CONV_SWR of the screen loop and its interpolation (CalcolaSWR).
 const double SWR_VAL[12] = {1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0, 100.0};
 const double SWR_STEP[12] = {0, 11, 20, 30, 36, 40, 43, 45, 47, 48, 50, 60};
 
@@ -568,7 +568,7 @@ void pivot(Canvas& cv, double c)
     fill(cv, circle({c + 0.5, BASE_Y + 0.5}, 7.0), vertical(BASE_Y - 7, Rgb{62, 62, 64}, BASE_Y + 7, Rgb{24, 24, 26}));
 }
 
-// The frequency read-out (Part 6.2 DrawFreq): slot 4 (PT Sans bold 24) from x 339 on
+// The frequency read-out (DrawFreq): slot 4 (PT Sans bold 24) from x 339 on
 // baseline 52, black on the meter views; the window fits the widest read-outs.
 void frequencyWindow(Canvas& cv, bool dark)
 {
@@ -666,7 +666,7 @@ void pageHeader(Canvas& cv, const char32_t* title)
         drawText(cv, style(fonts.ptBold, 26, ORANGE, 2.0), 20, 46, title);
 }
 
-// Status page (Part 6.5): titles at x 5 and values at x 180 on the baselines 110 + 22 k,
+// Status page: titles at x 5 and values at x 180 on the baselines 110 + 22 k,
 // white; the date at (300, 400).
 void statusScreen(Canvas& cv)
 {
@@ -681,7 +681,7 @@ void statusScreen(Canvas& cv)
     buttonRow(cv);
 }
 
-// Bank/interface table and filter pages (Part 6.6): the title drawn at (100, 50) or
+// Bank/interface table and filter pages: the title drawn at (100, 50) or
 // (250, 50) in slot 0, the header at (50, 100), rows on the baselines 130 + 22 k.
 void tableScreen(Canvas& cv)
 {
@@ -699,7 +699,7 @@ void tableScreen(Canvas& cv)
     buttonRow(cv);
 }
 
-// Spectrum screen (Part 6.2): grid from x 70 to 758 and rows 60 to 230, dB labels from
+// Spectrum screen: grid from x 70 to 758 and rows 60 to 230, dB labels from
 // x 35, "dBm" above them, kHz labels on baseline 243, the orange read-out at (339, 52).
 void spectrumScreen(Canvas& cv)
 {

@@ -1,5 +1,5 @@
 #pragma once
-// The font table of Part 5.2 under its established names. Only the text code and its
+// The font table under its established names. Only the text code and its
 // tests reach these; everyone else goes through TTFLoad, putString and getStringSpace.
 #include "display/text.h"
 

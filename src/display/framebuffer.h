@@ -1,5 +1,5 @@
 #pragma once
-// The framebuffer record, the three pixel buffers and the drawing primitives (Part 5.1).
+// The framebuffer record, the three pixel buffers and the drawing primitives.
 // Frames are composed in drawBuf (or backBuf for static parts) and presented with one
 // bulk copy by fbRealize; nothing draws into screenMem directly.
 #include <cstdint>
@@ -30,7 +30,7 @@ constexpr unsigned int SIM_PANEL_BYTES = SIM_PANEL_WIDTH * SIM_PANEL_HEIGHT * 4;
 // when neither exists or the device cannot be used, a headless record whose screen memory
 // is ordinary memory. Returns nullptr only when memory cannot be allocated.
 FrameBuffer* fbInit();
-// The steps of Part 5.1 on one path (already mapped): a device through its ioctls, a
+// The start-up steps on one path (already mapped): a device through its ioctls, a
 // regular file as the simulated panel. nullptr on failure, with the Part's messages logged.
 FrameBuffer* fbInitDevice(const char* path);
 // A record whose three buffers are ordinary zeroed memory (headless screens, tests, tools).

@@ -1,6 +1,6 @@
 #pragma once
 // Screen pictures: 8-bit RGBA PNG files read with libpng into the working or the
-// background buffer (Part 5.2).
+// background buffer.
 struct Works;
 struct FrameBuffer;
 

@@ -6,7 +6,7 @@ struct FrameBuffer;
 
 // Writes width x height pixels, rows lineSize bytes apart, as an 8-bit RGB PNG. Pixels of
 // 4 bytes are blue, green, red, unused; of 2 bytes RGB 5-6-5 with the low byte first (as
-// Part 5.1 stores them). Returns 0 on success, -1 on failure.
+// the framebuffer stores them). Returns 0 on success, -1 on failure.
 int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
                    unsigned int pixelSize, const char* path);
 // The visible memory of a framebuffer record, as above.

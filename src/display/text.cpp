@@ -20,7 +20,7 @@ int fontSize[FONT_SLOTS] = {};
 
 namespace {
 
-// One rendered glyph as putString uses it: the coverage bitmap and the metrics of Part 5.2.
+// One rendered glyph as putString uses it: the coverage bitmap and the metrics the pen uses.
 struct Glyph {
     bool loaded = false;
     int rows = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// TrueType text (Part 5.2): the font table of slots 0 ... 19, UTF-8 decoding, anti-aliased
+// TrueType text: the font table of slots 0 ... 19, UTF-8 decoding, anti-aliased
 // string drawing into the working or background buffer, and string measuring.
 struct FrameBuffer;
 

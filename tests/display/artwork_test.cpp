@@ -1,4 +1,4 @@
-// The screen pictures against the positions the program draws at. The needles of Part 6.1
+// The screen pictures against the positions the program draws at. The meter needles
 // are drawn over "img1", "img1b" and "img3" at zero, half and full scale (and SWR 1.5, 2
 // and 3): each needle tip must land on its scale mark. The areas where labels, values, the
 // read-out, the date line, the TX box, the status strip and the tiles are drawn must be
@@ -29,7 +29,7 @@ const std::string PICTURES = std::string(AMPCTL_BUILD_DIR) + "/pictures";
 const std::string PICTURES = "pictures";
 #endif
 
-// Part 6.1, word for word: angle, tip, three lines from the base.
+// The screen loop's needle, exactly: angle, tip, three lines from the base.
 double theta(double v, double n)
 {
     return (0.24 - v * 0.48 / n) * 3.141692653;
@@ -53,7 +53,7 @@ void drawNeedle(FrameBuffer* fb, int c, double th, int r, int g, int b)
     DrawLine(c + 1, 260, t.x, t.y, r, g, b, fb, 0);
 }
 
-// CONV_SWR and its interpolation (Part 6.1, CalcolaSWR).
+// CONV_SWR and its interpolation (CalcolaSWR).
 double swrSteps(double swr)
 {
     static const double val[12] = {1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0, 100.0};
@@ -197,7 +197,7 @@ protected:
         ASSERT_EQ(writeFrameBufferPng(fb, (outputDir("needles") + "/" + file + ".png").c_str()), 0);
     }
 
-    // Right end of the widest frequency read-out (Part 6.2 DrawFreq: slot 4 from x 339).
+    // Right end of the widest frequency read-out (DrawFreq: slot 4 from x 339).
     int readOutEnd()
     {
         int w = 0;
@@ -299,7 +299,7 @@ TEST_F(Artwork, SpectrumScreenFramesTheGrid)
     expectPlain("m5a", "read-out", 337, 33, readOutEnd(), 53, 0, 60);
     expectPlain("m5a", "status strip", 0, 276, 799, 334, 0, 60);
 
-    // The plot of Part 6.2 with its defaults over the picture, kept for looking at.
+    // The spectrum plot with its defaults over the picture, kept for looking at.
     fbSetBack(fb);
     putString(8, 35, 43, "dBm", 180, 180, 180, fb, 0);
     for (int i = 0; i <= 10; ++i) {

@@ -1,4 +1,4 @@
-// Part 5.1: the framebuffer record, the frame copies and the line primitives, pixel-exact
+// The framebuffer record, the frame copies and the line primitives, pixel-exact
 // at the edges the Part names; fbInit on a simulated panel, headless, and a console that
 // is not there.
 #include "display/framebuffer.h"

@@ -1,4 +1,4 @@
-// Part 5.2: getPng places RGBA pictures as blue, green, red, 0 and refuses the others with
+// getPng places RGBA pictures as blue, green, red, 0 and refuses the others with
 // the Part's messages, leaving the buffer as it was.
 #include "display/picture.h"
 

@@ -1,4 +1,4 @@
-// Part 5.2: UTF-8 decoding, font loading, string drawing and measuring. Drawing is checked
+// UTF-8 decoding, font loading, string drawing and measuring. Drawing is checked
 // pixel for pixel against a reference written from the Part's rule with FreeType directly,
 // with and without the glyph cache.
 #include "display/text.h"

@@ -45,7 +45,7 @@ std::string text(const std::string& frame)
 
 TEST_F(SimBoardWire, EveryCommandOfTheLinkTableGetsAnUpperCaseCrcReplyWithItsKeyword)
 {
-    // The texts of Part 2.1's command table, as the controller formats them.
+    // The texts of the link's command table, as the controller formats them.
     const char* commands[] = {
         "VSM;", "ST;", "SA1;", "FM;", "FA00014200000;", "MT;", "MT100010000;", "FS00001;",
         "CPFFFF;", "AT00;", "AT01;", "AT10;", "AT11;", "MP0;", "MP1;", "AB0;", "AB1;", "AN0;",
