@@ -4,6 +4,7 @@
 #include "config/banks.h"
 #include "config/factory_reset.h"
 #include "core/setup.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "support/sim_root.h"
 #include "tuner/tune_memory.h"
@@ -78,8 +79,10 @@ TEST(Banks, InterfaceModesSwitchSourcesAndTellTheBoard)
     EXPECT_EQ(w->interfaceMode, 0);
     EXPECT_EQ(f.setup->enaCatSer, '0');
     EXPECT_EQ(f.drain(), (std::vector<int>{35, 35, 35}));
-    // Let the started source threads see their switches off and end.
+    // The started source threads see their switches off and end before works goes.
     w->running = 0;
+    joinThread(thrSer);
+    joinThread(thrCatSer);
 }
 
 TEST(Banks, ResetOneBankAllBanksAndFactoryDefault)
