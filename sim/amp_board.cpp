@@ -1,6 +1,7 @@
 #include "amp_board.h"
 
 #include "amplifier/crc8.h"
+#include "amplifier/measurements.h"
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -21,17 +22,6 @@ namespace {
 // Longest run of bytes taken as one frame before it is dropped as noise (the controller's
 // receive buffer is 500 bytes).
 constexpr size_t kMaxFrame = 600;
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 uint8_t crcOf(std::string_view text)
 {
@@ -144,8 +134,8 @@ bool AmpBoard::frameCrcOk(std::string_view f)
 {
     if (f.size() < 3)
         return false;
-    const int hi = hexValue(f[0]);
-    const int lo = hexValue(f[1]);
+    const int hi = charToInt(f[0]);
+    const int lo = charToInt(f[1]);
     if (hi < 0 || lo < 0)
         return false;
     return crcOf(f.substr(2)) == static_cast<uint8_t>(hi * 16 + lo);

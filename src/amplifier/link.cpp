@@ -153,18 +153,12 @@ int OpenLinear(Works* works)
     logSys(LOG_INFO, "Init Linear Port %s", path);
     const SerialSettings settings{IGNPAR, 0, B115200 | CS8 | CREAD | CLOCAL | HUPCL, 0, 1, 5, B115200};
     int fd = openSerialPort(path, settings);
-    if (fd == SERIAL_OPEN_FAILED) {
-        logSys(LOG_ERR, "Unable to open device %s", path);
-        logErr("Unable to open device %s\n", path);
-        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: Unable to open device %s", path);
-        works->linFD = -1;
-        works->fatalError = 1;
-        return -1;
-    }
-    if (fd == SERIAL_SETUP_FAILED) {
-        logSys(LOG_ERR, "Unable to set comm port %s", path);
-        logErr("Unable to set comm port %s\n", path);
-        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: Unable to set comm port %s", path);
+    if (fd < 0) {
+        // The port is missing or refuses the settings: shown full screen, the link waits.
+        const char* what = fd == SERIAL_OPEN_FAILED ? "Unable to open device" : "Unable to set comm port";
+        logSys(LOG_ERR, "%s %s", what, path);
+        logErr("%s %s\n", what, path);
+        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: %s %s", what, path);
         works->linFD = -1;
         works->fatalError = 1;
         return -1;
