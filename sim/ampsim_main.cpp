@@ -2,8 +2,11 @@
 // the pseudo-terminal behind <root>/dev/ttyAMA0 and, when asked, runs the controller on it.
 // Ctrl-C (SIGINT) or SIGTERM stops the controller first (SIGTERM, then waiting for it) and
 // then the models.
+#include "antenna_loads.h"
+#include "board_physics.h"
 #include "control.h"
 #include "sim_unit.h"
+#include "tuning_session.h"
 
 #include <fstream>
 #include <sstream>
@@ -49,7 +52,7 @@ std::string dirOf(const std::string& path)
 
 // Takes <root>/sim/control when it is there (renamed first, so a writer never loses a
 // line to us) and applies its commands to the board.
-void pollControlFile(sim::SimUnit& unit)
+void pollControlFile(sim::SimUnit& unit, sim::BoardPhysics& physics)
 {
     const std::string path = unit.path("sim/control");
     const std::string taken = path + ".taken";
@@ -59,7 +62,7 @@ void pollControlFile(sim::SimUnit& unit)
     std::stringstream text;
     text << in.rdbuf();
     ::unlink(taken.c_str());
-    const std::string errors = sim::applyControlText(unit.board(), text.str());
+    const std::string errors = sim::applyControlText(unit.board(), text.str(), &physics);
     std::fprintf(stderr, "ampsim: control file applied%s%s", errors.empty() ? "\n" : "; errors:\n",
                  errors.c_str());
 }
@@ -121,6 +124,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The board is physical: a resonant dipole behind the tuner, no drive until asked.
+    sim::BoardPhysics physics;
+    physics.setReflection(sim::loadThroughTuner(sim::resonantDipole()));
     std::unique_ptr<sim::SimUnit> unit;
     try {
         sim::SimOptions opts;
@@ -130,6 +136,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ampsim: cannot build the simulated unit in %s: %s\n", root.c_str(), e.what());
         return 1;
     }
+    unit->board().state().setPhysics(physics.hook());
     const std::string& r = unit->root();
     const std::string shot = sim::screenshotToolPath();
     std::printf("ampsim: simulated unit in %s\n", r.c_str());
@@ -141,7 +148,8 @@ int main(int argc, char** argv)
     std::printf("  screenshot       %s %s screen.png\n", shot.c_str(), unit->framebufferPath().c_str());
     std::printf("  stand-ins        %s/bin, their calls in %s/sim/commands.log\n", r.c_str(), r.c_str());
     std::printf("  board control    write commands to %s (see sim/control.h), e.g.\n"
-                "                   echo 'fault silence count 4 command FM' > %s\n",
+                "                   echo 'fault silence count 4 command FM' > %s\n"
+                "                   echo 'drive 5' > ...   (5 W of drive into a dipole behind the tuner)\n",
                 unit->path("sim/control").c_str(), unit->path("sim/control").c_str());
 
     std::unique_ptr<sim::ControllerProcess> ctl;
@@ -171,7 +179,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "\nampsim: %s received\n", strsignal(sig));
             break;
         }
-        pollControlFile(*unit);
+        pollControlFile(*unit, physics);
         if (ctl && !ctl->running()) {
             ctl->waitStderrEnd(2.0);
             std::fprintf(stderr, "ampsim: the controller ended by itself (status %d)\n", ctl->exitStatus());

@@ -60,8 +60,11 @@ AmpBoardState::Physics BoardPhysics::hook()
 
 double BoardPhysics::reflectionLocked(const BoardSettings& s) const
 {
-    if (reflection_)
-        return std::clamp(reflection_(s.frequencySet, s.tuneWord), 0.0, 1.0);
+    if (reflection_) {
+        // No frequency set yet (or a load the model cannot evaluate): all is reflected.
+        const double gamma = reflection_(s.frequencySet, s.tuneWord);
+        return std::isfinite(gamma) ? std::clamp(gamma, 0.0, 1.0) : 1.0;
+    }
     return (loadSwr_ - 1.0) / (loadSwr_ + 1.0);
 }
 

@@ -1,7 +1,11 @@
 #include "control.h"
 
+#include "antenna_loads.h"
+#include "tuning_session.h"
+
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -29,7 +33,57 @@ bool number(const std::string& s, long long& out)
 
 } // namespace
 
-std::string applyControlLine(AmpBoard& board, std::string_view line)
+namespace {
+
+// The commands of the physical board; "" when done, else what is wrong.
+std::string applyPhysicsLine(AmpBoard& board, BoardPhysics& physics, const std::vector<std::string>& w)
+{
+    const std::string& cmd = w[0];
+    char* end = nullptr;
+    const double value = w.size() == 2 ? std::strtod(w[1].c_str(), &end) : 0;
+    const bool numeric = w.size() == 2 && end && *end == '\0';
+    if (cmd == "drive" || cmd == "ambient" || cmd == "timescale") {
+        if (!numeric || value < 0)
+            return "usage: " + cmd + " NUMBER";
+        if (cmd == "drive")
+            physics.setDrivePower(value);
+        else if (cmd == "ambient")
+            physics.setAmbient(value);
+        else
+            physics.setTimeScale(value);
+        return "";
+    }
+    if (cmd == "load") {
+        if (w.size() == 3 && w[1] == "swr") {
+            const double swr = std::strtod(w[2].c_str(), &end);
+            if (*end != '\0' || swr < 1)
+                return "usage: load swr X (X >= 1)";
+            physics.setReflection({});
+            physics.setLoadSwr(swr);
+            return "";
+        }
+        const std::pair<const char*, AntennaLoad> loads[] = {
+            {"dipole", resonantDipole()}, {"vertical", shortVertical()}, {"endfed", endFedWire()}};
+        for (const auto& [word, load] : loads) {
+            if (w.size() == 2 && w[1] == word) {
+                physics.setReflection(loadThroughTuner(load));
+                return "";
+            }
+        }
+        return "usage: load dipole|vertical|endfed|swr X";
+    }
+    if (cmd == "physics") {
+        if (w.size() != 2 || (w[1] != "on" && w[1] != "off"))
+            return "usage: physics on|off";
+        board.state().setPhysics(w[1] == "on" ? physics.hook() : AmpBoardState::Physics{});
+        return "";
+    }
+    return "unknown command " + cmd;
+}
+
+} // namespace
+
+std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics)
 {
     const std::vector<std::string> w = words(line);
     if (w.empty() || w[0][0] == '#')
@@ -145,10 +199,12 @@ std::string applyControlLine(AmpBoard& board, std::string_view line)
         board.injectFault(f);
         return "";
     }
+    if (physics)
+        return applyPhysicsLine(board, *physics, w);
     return "unknown command " + cmd;
 }
 
-std::string applyControlText(AmpBoard& board, std::string_view text)
+std::string applyControlText(AmpBoard& board, std::string_view text, BoardPhysics* physics)
 {
     std::string errors;
     size_t pos = 0;
@@ -159,7 +215,7 @@ std::string applyControlText(AmpBoard& board, std::string_view text)
         std::string_view line = text.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        const std::string err = applyControlLine(board, line);
+        const std::string err = applyControlLine(board, line, physics);
         if (!err.empty())
             errors += std::string(line) + ": " + err + "\n";
         pos = end + 1;

@@ -17,8 +17,16 @@
 //   pace on|off
 //   delay MS              the board's own time before each reply
 //   power-cycle           settings back to power-up (reset flag set)
+// With the physical board (ampsim's default):
+//   drive WATTS           drive power from the transceiver (0: no carrier)
+//   load dipole|vertical|endfed   an antenna seen through the tuner
+//   load swr X            a plain load of that SWR whatever the tuner does
+//   ambient CELSIUS       room temperature
+//   timescale S           simulated seconds per real second for the temperatures
+//   physics on|off        readings from the physics, or only from "reading" lines
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
+#include "board_physics.h"
 
 #include <string>
 #include <string_view>
@@ -26,8 +34,9 @@
 namespace sim {
 
 // Applies one line; returns "" on success, else what is wrong with it.
-std::string applyControlLine(AmpBoard& board, std::string_view line);
+// physics: the board's physical model, nullptr when it has none.
+std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics = nullptr);
 // Applies every line of the text; returns the error messages, one a line.
-std::string applyControlText(AmpBoard& board, std::string_view text);
+std::string applyControlText(AmpBoard& board, std::string_view text, BoardPhysics* physics = nullptr);
 
 } // namespace sim

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 
 TEST(SimControl, ReadingsFrequencyAndSettings)
@@ -71,4 +72,48 @@ TEST(SimControl, AmpsimAppliesTheControlFile)
     EXPECT_EQ(host.exchange("SA1;").substr(2), "SA!;");
     EXPECT_TRUE(ampsim.terminate());
     EXPECT_EQ(ampsim.waitExit(10), 0);
+}
+
+TEST(SimControl, PhysicalBoardDriveLoadAndSwitch)
+{
+    sim::WireLog log;
+    sim::AmpBoard board(log);
+    sim::BoardPhysics physics;
+    EXPECT_NE(sim::applyControlLine(board, "drive 5"), "") << "no physics: refused";
+
+    sim::BoardSettings settings;
+    settings.frequencySet = 7100000;
+    sim::StatusReadings readings;
+    EXPECT_EQ(sim::applyControlText(board, "drive 5\nload swr 3\n", &physics), "");
+    physics.apply(settings, readings);
+    EXPECT_GT(readings.rawFwd, 0);
+    const int reflectedAtSwr3 = readings.rawRefl;
+    EXPECT_GT(reflectedAtSwr3, 0);
+
+    // The dipole through a tuner word of zero reflects differently from the plain load.
+    EXPECT_EQ(sim::applyControlLine(board, "load dipole", &physics), "");
+    physics.apply(settings, readings);
+    EXPECT_NE(reflectedAtSwr3, readings.rawRefl);
+
+    // Before any frequency is set the dipole reflects everything; the readings stay sane.
+    settings.frequencySet = 0;
+    physics.apply(settings, readings);
+    EXPECT_NEAR(2048, readings.rawTherm1, 10) << "about 25 degrees";
+    EXPECT_TRUE(std::isfinite(physics.truth().temp1));
+    EXPECT_GT(readings.rawRefl, 0) << "total reflection";
+    settings.frequencySet = 7100000;
+
+    EXPECT_EQ(sim::applyControlLine(board, "drive 0", &physics), "");
+    physics.apply(settings, readings);
+    EXPECT_EQ(0, readings.rawFwd);
+
+    EXPECT_NE(sim::applyControlLine(board, "drive -1", &physics), "");
+    EXPECT_NE(sim::applyControlLine(board, "load swr 0.5", &physics), "");
+    EXPECT_NE(sim::applyControlLine(board, "load yagi", &physics), "");
+    EXPECT_NE(sim::applyControlLine(board, "physics maybe", &physics), "");
+
+    // With physics off, "reading" lines decide the reply again.
+    EXPECT_EQ(sim::applyControlText(board, "physics on\ndrive 5\n", &physics), "");
+    EXPECT_EQ(sim::applyControlText(board, "physics off\nreading rawFwd 1234\n", &physics), "");
+    EXPECT_EQ(1234, board.readings().rawFwd);
 }
