@@ -97,7 +97,7 @@ void decodeIdentity(Works* works, const Reply& r)
     if (block == '0' || block == '1') {
         if (!longEnough(works, r, MIN_IDENTITY_FULL))
             return;
-        uint8_t* target = block == '0' ? works->ampEE0Block : works->ampEE1Block;
+        uint8_t* target = block == '0' ? works->ampEE0 : works->ampEE1;
         if (!hexBytes(r.text, 6, target, IDENTITY_BYTES))
             logErr("identity block %c: digits that are not hex read as 0\n", block);
         logErr(block == '0' ? "EE0:%s\n" : "EE1:%s\n", r.line.c_str());

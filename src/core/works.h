@@ -91,8 +91,8 @@ struct Works {
     // Amplifier identity and measurements
     uint8_t ampEE2a = 0;
     uint8_t ampModel = 0;
-    uint8_t ampEE0 = 0;
-    uint8_t ampEE1 = 0;
+    uint8_t ampEE0[32] = {};  // identity block 0 ("ER0000;")
+    uint8_t ampEE1[32] = {};  // identity block 1 ("ER0001;")
     char microVersion[8] = {};
     uint8_t statoAmp[3] = {};
     uint16_t rawIn = 0;
@@ -244,8 +244,6 @@ struct Works {
     int32_t filterIdx = 0;                 // row the front-panel filter editor points at
     std::vector<VentolaRow> ventolaRows;   // ventola.txt, loaded once at start-up
     int32_t ventolaRowCount = 0;
-    uint8_t ampEE0Block[32] = {};          // identity block 0 ("ER0000;")
-    uint8_t ampEE1Block[32] = {};          // identity block 1 ("ER0001;")
     uint8_t thresholdDefaults = 0;         // 1 while the default thresholds are in force
     std::atomic<uint8_t> tuneHold{0};      // manual-carrier flags (bit 4 AN sent, bit 5 AN answered)
 };

@@ -141,7 +141,7 @@ TEST(Decoder, IdentityAndSettingsReplies)
     }
     decode(works.get(), block0 + ";");
     for (int i = 0; i < 32; i++)
-        EXPECT_EQ(static_cast<uint8_t>(i * 7), works->ampEE0Block[i]);
+        EXPECT_EQ(static_cast<uint8_t>(i * 7), works->ampEE0[i]);
 
     // Errors are listed only once the board has answered "CPFFFF;".
     AddErrore(works.get(), 1);

@@ -68,8 +68,9 @@ TEST(TuneSlots, SlotAndFrequencyAgreeOverEverySlot)
     for (int slot = 0; slot <= 4649; ++slot) {
         const int32_t f = AtuFreqfromIdx(slot);
         ASSERT_EQ(AtuIdxSearch(static_cast<uint32_t>(f), nullptr, nullptr, nullptr, nullptr), slot) << f;
-        if (slot > 0)
+        if (slot > 0) {
             ASSERT_GT(f, AtuFreqfromIdx(slot - 1));
+        }
     }
     EXPECT_EQ(AtuFreqfromIdx(900), 1800000);
     EXPECT_EQ(AtuFreqfromIdx(1000), 2000000);
