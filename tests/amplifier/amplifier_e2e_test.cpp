@@ -7,6 +7,7 @@
 #include "board_physics.h"
 #include "controller_process.h"
 #include "sim_unit.h"
+#include "support/files.h"
 #include "support/wire.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
 
 // Hosts texts sent after entry `from` contain `wanted` in this order.
 bool sentInOrder(sim::SimUnit& unit, size_t from, const std::vector<std::string>& wanted)
@@ -60,9 +50,7 @@ std::string field(const std::string& record, int index)
 
 TEST(AmplifierE2E, ThresholdsFanAlarmAndTemperatureLog)
 {
-    auto dir = std::filesystem::temp_directory_path() / ("ampctl-amp-e2e-" + std::to_string(getpid()));
-    std::filesystem::remove_all(dir);
-    sim::SimUnit unit(dir.string());
+    sim::SimUnit unit(freshTempDir("amp-e2e"));
     // One band from 0 Hz (the controller's frequency stays 0 without a transceiver) to
     // 30 MHz: forward 1000 W at 4000, reflected 250 W at 4000, input 10 W at 1000;
     // limits 30 W in, 30 A, 200 W reflected, 1100 W forward.
@@ -133,5 +121,5 @@ TEST(AmplifierE2E, ThresholdsFanAlarmAndTemperatureLog)
     }
     unit.board().state().setPhysics({});
     unit.stop();
-    std::filesystem::remove_all(dir);
+    std::filesystem::remove_all(unit.root());
 }

@@ -2,6 +2,7 @@
 // settings file, retries on the wire, and the orderly shutdown on SIGTERM.
 #include "controller_process.h"
 #include "sim_unit.h"
+#include "support/files.h"
 #include "support/wire.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string freshRoot(const std::string& name)
-{
-    auto dir = std::filesystem::temp_directory_path() / ("ampctl-e2e-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(dir);
-    return dir.string();
-}
 
 // Positions of lines in text, in the order given; -1 for a missing one.
 std::vector<long> positions(const std::string& text, const std::vector<std::string>& lines)
@@ -41,7 +27,7 @@ std::vector<long> positions(const std::string& text, const std::vector<std::stri
 
 TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
 {
-    sim::SimUnit unit(freshRoot("startup"));
+    sim::SimUnit unit(freshTempDir("e2e-startup"));
     {
         sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
         // The initialisation commands go out one after each status reply, in their order,
@@ -124,7 +110,7 @@ namespace {
 
 TEST(StartupE2E, OneRemoteSwitchStartsTheWholeRemoteGroup)
 {
-    sim::SimUnit unit(freshRoot("remote"));
+    sim::SimUnit unit(freshTempDir("e2e-remote"));
     std::filesystem::create_directories(unit.path("opt/set"));
     std::ofstream(unit.path("opt/set/setup.txt")) << "EnableCAT: 1\nWebSocket: 2\nEnableKeyb: 0\n";
     sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");

@@ -2,6 +2,7 @@
 #include "root_builder.h"
 #include "sim_unit.h"
 #include "sim_test_util.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
 
 // Runs a shell command with the unit's PATH in front, as the controller's runner does;
 // returns {exit status, stdout}.

@@ -2,6 +2,7 @@
 // A fresh simulated root for in-process tests: AMPCTL_ROOT and PATH point at it while the
 // object lives, so settings writes go through its stand-ins (mount, ...).
 #include "root_builder.h"
+#include "support/files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,8 +15,7 @@ class TestRoot {
 public:
     explicit TestRoot(const std::string& name)
     {
-        dir_ = std::filesystem::temp_directory_path() / ("ampctl-test-" + name + "-" + std::to_string(getpid()));
-        std::filesystem::remove_all(dir_);
+        dir_ = freshTempDir("test-" + name);
         root_ = sim::buildRoot(dir_.string());
         const char* path = std::getenv("PATH");
         oldPath_ = path ? path : "";
@@ -30,17 +30,8 @@ public:
     }
     const std::string& root() const { return root_; }
     std::string path(const std::string& relative) const { return root_ + "/" + relative; }
-    std::string read(const std::string& relative) const
-    {
-        std::ifstream in(path(relative), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void write(const std::string& relative, const std::string& text) const
-    {
-        std::ofstream(path(relative), std::ios::binary) << text;
-    }
+    std::string read(const std::string& relative) const { return readFile(path(relative)); }
+    void write(const std::string& relative, const std::string& text) const { writeFile(path(relative), text); }
     bool exists(const std::string& relative) const { return std::filesystem::exists(path(relative)); }
 
 private:
