@@ -55,6 +55,7 @@ const char* const CONFIG_TXT =
     "1800000 2000000 1000 4000 250 4000 10 1000 0 30 30 200 1100 20 30 60 90 140 180 260 300 420 460 4\n"
     "7000000 7300000 1000 4000 250 4000 10 1000 0 30 30 200 1100 20 30 60 90 140 180 260 300 420 460 4\n"
     "14000000 14350000 1000 4000 250 4000 10 1000 0 30 30 200 1100 2 2 8 16 16 30 512 512 512 512 2\n"
+    "18000000 18168000 1000 4000 250 4000 10 1000 0 30 30 5 1100 8 4 16 14 24 20 512 512 512 512 2\n"
     "21000000 21450000 1000 4000 250 4000 10 1000 0 30 30 200 1100 8 4 16 14 24 20 512 512 512 512 2\n"
     "24890000 24990000 1000 4000 250 4000 10 1000 0 30 30 200 1100 8 4 16 14 24 20 512 512 512 512 2\n"
     "28000000 29700000 1000 4000 250 4000 10 1000 0 30 30 200 1100 512 512 512 512 512 512 512 512 512 512 2\n";
@@ -72,7 +73,7 @@ const char* const ANTENNA_TXT =
     "40m 7000000 7300000 1 3 0 0 0.0\n"
     "30m 10100000 10150000 0 1 1 0 0.0\n"
     "20m 14000000 14350000 1 2 0 0 0.0\n"
-    "17m 18068000 18168000 0 1 1 0 0.0\n"
+    "17m 18068000 18168000 1 1 0 0 0.0\n"
     "15m 21000000 21450000 1 1 0 2 0.0\n"
     "12m 24890000 24990000 1 3 0 0 0.0\n"
     "10m 28000000 29700000 0 1 1 0 0.0\n"
@@ -145,6 +146,7 @@ struct TuneRun {
     std::vector<std::string> before;  // before the start burst: polls and at most one word
     std::vector<std::string> burst;   // the start burst
     std::vector<uint32_t> words;      // the word sent after each step's status poll
+    int errorPolls = 0;               // status polls answered with "CPFFFF;" instead of a step
     std::vector<std::string> after;   // after the last step
     std::string log;                  // the controller's log lines meanwhile
     double seconds = 0;
@@ -157,9 +159,13 @@ void splitRun(const std::vector<std::string>& texts, TuneRun& run)
     size_t i = static_cast<size_t>(mp1 - texts.begin());
     for (size_t n = 0; n < 5 && i < texts.size(); ++n)
         run.burst.push_back(texts[i++]);
-    while (i + 1 < texts.size() && texts[i] == "ST;" && isTuneWordText(texts[i + 1])) {
-        run.words.push_back(wordOf(texts[i + 1]));
-        i += 2;
+    for (; i + 1 < texts.size() && texts[i] == "ST;"; i += 2) {
+        if (isTuneWordText(texts[i + 1]))
+            run.words.push_back(wordOf(texts[i + 1]));
+        else if (texts[i + 1] == "CPFFFF;")
+            run.errorPolls++;
+        else
+            break;
     }
     run.after.assign(texts.begin() + static_cast<long>(i), texts.end());
 }
@@ -174,6 +180,7 @@ bool searchWord(uint32_t word)
 
 // One tuner measurement as the controller logs it: "SWR %05.2f FWD %05.2f ... T %08x".
 struct Measurement {
+    int ampError = 0;
     double swr = 0;
     double forward = 0;
     uint32_t word = 0;
@@ -187,7 +194,8 @@ std::vector<Measurement> measurements(const std::string& log)
         const std::string line = log.substr(at, end == std::string::npos ? std::string::npos : end - at);
         Measurement m;
         unsigned word = 0;
-        if (std::sscanf(line.c_str(), ") Err %*d SWR %lf FWD %lf L %*d C %*d T %x", &m.swr, &m.forward, &word) == 3) {
+        if (std::sscanf(line.c_str(), ") Err %d SWR %lf FWD %lf L %*d C %*d T %x", &m.ampError, &m.swr, &m.forward,
+                        &word) == 4) {
             m.word = word;
             out.push_back(m);
         }
@@ -312,13 +320,18 @@ private:
 };
 
 // The wire of one tune: the burst of the start, then each step a status poll followed by the
-// tuner word, then (once idle again) a status poll and the live attenuator back.
-void expectStepsOnTheWire(const TuneRun& run, const std::string& liveAttenuator)
+// tuner word (or, after a step that saw the amplifier's error flag, by "CPFFFF;"), then (once
+// idle again) a status poll and the live attenuator back.
+void expectStepsOnTheWire(const TuneRun& run, const std::string& liveAttenuator, bool ampErrors = false,
+                          const std::string& tuneThresholds = TUNE_THRESHOLDS)
 {
+    if (!ampErrors) {
+        EXPECT_EQ(0, run.errorPolls);
+    }
     for (const std::string& t : run.before)
         EXPECT_TRUE(t == "ST;" || t == "FM;" || isTuneWordText(t)) << t;
     EXPECT_LE(std::count_if(run.before.begin(), run.before.end(), isTuneWordText), 1);
-    EXPECT_EQ((std::vector<std::string>{"MP1;", "AT00;", TUNE_THRESHOLDS, "CPFFFF;", "MP0;"}), run.burst);
+    EXPECT_EQ((std::vector<std::string>{"MP1;", "AT00;", tuneThresholds, "CPFFFF;", "MP0;"}), run.burst);
     ASSERT_FALSE(run.words.empty());
     for (uint32_t word : run.words)
         EXPECT_TRUE(searchWord(word)) << std::hex << word;
@@ -334,6 +347,10 @@ size_t expectMeasurementsOfTheSentWords(const TuneRun& run, int output, uint32_t
 {
     const std::vector<Measurement> ms = measurements(run.log);
     for (const Measurement& m : ms) {
+        if (m.ampError) {
+            EXPECT_EQ(100.0, m.swr) << "a step that saw the amplifier's error flag counts as SWR 100";
+            continue;
+        }
         const double truth = trueSwr(m.word, output, hz);
         EXPECT_NEAR(truth, m.swr, 0.03 + 0.05 * truth) << std::hex << m.word;
         EXPECT_NEAR(50.0, m.forward, 1.0);
@@ -615,4 +632,39 @@ TEST(AutoTuneLink, BandChangeAppliesTheRowInOrder)
     // Outside every row: only the frequency goes out.
     EXPECT_EQ((std::vector<std::string>{"FA00030000000;"}), change(30000000));
     EXPECT_EQ(100, w->antennaRowIdx);
+}
+
+
+TEST(AutoTuneLink, AmplifierErrorDuringTheSearchCountsAsSwr100)
+{
+    // 17 m on output 1, the dipole at 18.1 MHz, with a reflected limit of 5 W: every setting
+    // worse than SWR 1.9 or so trips the board's SWR protection while the search runs.
+    constexpr uint32_t HZ = 18100000;
+    Station st("tune-link-trip");
+    ASSERT_TRUE(st.start());
+    Works* w = st.works();
+    st.unit().board().setPacing(false);
+    st.bandChange(HZ);
+    ASSERT_TRUE(st.settle());
+    st.setup().AutoTuneTipo = '0';
+    const TuneRun run = st.tune();
+    // The burst lifts the input limit only: the reflected limit of 5 W (raw 565) stays.
+    expectStepsOnTheWire(run, "AT00;", true, "TS4095409505654095;");
+    const std::vector<Measurement> ms = measurements(run.log);
+    const long tripped = std::count_if(ms.begin(), ms.end(), [](const Measurement& m) { return m.ampError != 0; });
+    EXPECT_GT(tripped, 20);
+    // Each tripped step sent its word; the status poll after it "CPFFFF;" instead of a step.
+    EXPECT_EQ(tripped, run.errorPolls);
+    expectMeasurementsOfTheSentWords(run, 1, HZ);
+
+    // The search still finds the match, and the protection is quiet there.
+    ASSERT_TRUE(st.polls(3));
+    const double board = st.boardSwr();
+    EXPECT_LT(board, 1.5);
+    EXPECT_NEAR(board, miglioretuneParam.swr, 0.02 + 0.03 * board);
+    EXPECT_EQ(tuneLine(3520, HZ, run.words.back()), st.root().read(tuneFile(1)));
+    EXPECT_EQ(0, ExistError(w, 1));
+    EXPECT_FALSE(st.unit().board().readings().swrTrip);
+    std::printf("[ tune     ] 17m dipole    complete SWR %.3f after %zu steps and %d protection resets in %.2f s\n",
+                board, run.words.size(), run.errorPolls, run.seconds);
 }
