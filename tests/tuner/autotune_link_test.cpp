@@ -249,6 +249,17 @@ public:
         return waitFor([w] { return !(w->cpFlag & 1) && cmdQueueEmpty(w); }, 10) && polls(2);
     }
 
+    // Started, unpaced, at one frequency, ready for a complete search.
+    bool startAt(uint32_t hz)
+    {
+        if (!start())
+            return false;
+        unit_.board().setPacing(false);
+        bandChange(hz);
+        setup_.AutoTuneTipo = '0';
+        return settle();
+    }
+
     Works* works() { return works_.get(); }
     TestRoot& root() { return root_; }
     sim::SimUnit& unit() { return unit_; }
@@ -504,12 +515,8 @@ TEST(AutoTuneLink, AbortCycleLimitAndMaxSwrStoreNothing)
     constexpr int OUTPUT = 3;
     constexpr int SLOT = 2120;
     Station st("tune-link-failures");
-    ASSERT_TRUE(st.start());
+    ASSERT_TRUE(st.startAt(HZ));
     Works* w = st.works();
-    st.unit().board().setPacing(false);
-    st.bandChange(HZ);
-    ASSERT_TRUE(st.settle());
-    st.setup().AutoTuneTipo = '0';
     const auto nothingStored = [&] {
         EXPECT_FALSE(st.root().exists(tuneFile(OUTPUT)));
         EXPECT_EQ(0, tuneMemoryOf(w, OUTPUT - 1)[SLOT].present);
@@ -634,19 +641,14 @@ TEST(AutoTuneLink, BandChangeAppliesTheRowInOrder)
     EXPECT_EQ(100, w->antennaRowIdx);
 }
 
-
 TEST(AutoTuneLink, AmplifierErrorDuringTheSearchCountsAsSwr100)
 {
     // 17 m on output 1, the dipole at 18.1 MHz, with a reflected limit of 5 W: every setting
     // worse than SWR 1.9 or so trips the board's SWR protection while the search runs.
     constexpr uint32_t HZ = 18100000;
     Station st("tune-link-trip");
-    ASSERT_TRUE(st.start());
+    ASSERT_TRUE(st.startAt(HZ));
     Works* w = st.works();
-    st.unit().board().setPacing(false);
-    st.bandChange(HZ);
-    ASSERT_TRUE(st.settle());
-    st.setup().AutoTuneTipo = '0';
     const TuneRun run = st.tune();
     // The burst lifts the input limit only: the reflected limit of 5 W (raw 565) stays.
     expectStepsOnTheWire(run, "AT00;", true, "TS4095409505654095;");
