@@ -3,7 +3,8 @@
 // LinkPolling: status polls per second and the mean latency from queueing a command to its
 // first byte on the wire, each next to its bound: the time the frames take on the line plus
 // the link's pauses (10 ms after a status reply, 20 ms after others).
-// ControllerCpu: CPU seconds per wall second of the whole ampctl process in steady state.
+// ControllerCpu: CPU seconds per wall second of the whole ampctl process in steady state
+// (after start-up and the firmware confirmation 30 s later).
 #include "amplifier/link.h"
 #include "controller_process.h"
 #include "core/setup.h"
@@ -160,8 +161,10 @@ void ControllerCpu(benchmark::State& state)
 {
     sim::SimUnit unit(benchRoot("cpu"));
     sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    ctl.waitForStderr(">>>>>>>>>> SOCKET SERVER start", 40);
-    sleepMs(2000);
+    // Steady state: start-up over, and the one-off shell commands that confirm the
+    // firmware 30 s after start are done.
+    ctl.waitForStderr("--------- END THREAD AGG FW!!!", 60);
+    sleepMs(1000);
     double cpu0 = cpuSeconds(ctl.pid());
     double t0 = monoSeconds();
     for (auto _ : state)

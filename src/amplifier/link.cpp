@@ -11,11 +11,14 @@
 #include "platform/serial.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 int32_t linearProcessStatus = 1;
@@ -40,6 +43,48 @@ struct ReceiveQueue {
     int length = 0;
     int next = 0;
 };
+
+// The board's replies to a keyword have a fixed length. The link remembers the last one it
+// received for each keyword and, once a reply's keyword is in, sleeps while the rest of it
+// is still on the line instead of waking for every byte. Bytes are never read early or
+// lost by this; a reply that turns out shorter is read a few milliseconds later at most.
+class ReplyLengths {
+public:
+    int expected(const char* reply) const
+    {
+        int i = index(reply);
+        return i < 0 ? 0 : lengths_[i];
+    }
+    void learn(const char* reply, int length)
+    {
+        int i = index(reply);
+        if (i >= 0)
+            lengths_[i] = static_cast<uint16_t>(length);
+    }
+
+private:
+    static int index(const char* reply)
+    {
+        if (!isupper(static_cast<unsigned char>(reply[0])) || !isupper(static_cast<unsigned char>(reply[1])))
+            return -1;
+        return (reply[0] - 'A') * 26 + (reply[1] - 'A');
+    }
+    std::array<uint16_t, 26 * 26> lengths_{};
+};
+
+constexpr int64_t BYTE_TIME_US = 87;  // 10 bits at 115200 baud
+
+// Called with the first four bytes of a reply in (CRC digits and keyword).
+void sleepWhileReplyOnLine(int fd, const ReceiveQueue& queue, const ReplyLengths& lengths, const char* received,
+                           int rxIndex)
+{
+    int remaining = lengths.expected(received + 2) - rxIndex;
+    int arrived = (queue.length - queue.next) + std::max(0, serialBytesWaiting(fd));
+    // Wake two bytes early so the last byte is taken as soon as it arrives.
+    int onLine = remaining - arrived - 2;
+    if (onLine > 1)
+        std::this_thread::sleep_for(std::chrono::microseconds(onLine * BYTE_TIME_US));
+}
 
 // Takes the next reply byte. Returns 1 with a byte, 0 when none came within the slice (the
 // silence is added to counterrortimeout, in milliseconds), -1 on a failed read.
@@ -221,6 +266,7 @@ void* Linear(void* arg)
     char received[RECEIVE_SIZE + 1];
     int rxIndex = 0;
     ReceiveQueue queue;
+    ReplyLengths replyLengths;
     linearProcessStatus = 1;
     OpenLinear(works);
     while (works->running) {
@@ -248,9 +294,14 @@ void* Linear(void* arg)
                 logErr("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
             }
             received[rxIndex++] = byte;
-            if (byte != ';')
+            if (byte != ';') {
+                if (rxIndex == 4)
+                    sleepWhileReplyOnLine(works->linFD, queue, replyLengths, received, rxIndex);
                 break;
+            }
             received[rxIndex] = '\0';
+            if (rxIndex >= 4)
+                replyLengths.learn(received + 2, rxIndex);
             char computed[3];
             bool match = false;
             if (rxIndex > 2) {
