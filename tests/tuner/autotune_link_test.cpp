@@ -4,7 +4,9 @@
 // an end-fed wire on 3). Complete, preset and fine searches run one step per status reply
 // with the new tuner word after each; their results land in the tuner file of the bank and
 // antenna and come back on a later band change; the cycle limit, a best SWR above 6.0 and
-// the tune button during a run store nothing; a band change applies the antenna-table row.
+// the tune button during a run store nothing; a board that trips its SWR protection during
+// the search costs a protection reset per tripped step; a band change applies the
+// antenna-table row.
 //
 // The screen loop and the transceiver links do not run in this program yet, so the tests do
 // their part: they set txOn as the transceiver link would while transmitting, apply a
@@ -45,8 +47,8 @@ constexpr int CMD_FREQUENCY = 9;        // "FA%011lu;"
 
 // Every band row calibrates alike: 1000 W at raw 4000 forward, 250 W at 4000 reflected,
 // 10 W at 1000 input. The limits keep the board's own protection out of the searches (a
-// reflected limit of 200 W against 50 W forward). Presets L0 C0 .. L4 C4 and the step
-// close each row; 512 marks an absent preset.
+// reflected limit of 200 W against 50 W forward), except on 17 m, where 5 W reflected trips
+// it. Presets L0 C0 .. L4 C4 and the step close each row; 512 marks an absent preset.
 constexpr double K_FWD = 1000.0 / (4000.0 * 4000.0);
 constexpr double K_REFL = 250.0 / (4000.0 * 4000.0);
 constexpr double K_IN = 10.0 / (1000.0 * 1000.0);
@@ -59,12 +61,13 @@ const char* const CONFIG_TXT =
     "21000000 21450000 1000 4000 250 4000 10 1000 0 30 30 200 1100 8 4 16 14 24 20 512 512 512 512 2\n"
     "24890000 24990000 1000 4000 250 4000 10 1000 0 30 30 200 1100 8 4 16 14 24 20 512 512 512 512 2\n"
     "28000000 29700000 1000 4000 250 4000 10 1000 0 30 30 200 1100 512 512 512 512 512 512 512 512 512 512 2\n";
-// Thresholds every row gives: input 1732, forward 4095 (limited), reflected 3577, current 4095.
+// Thresholds of the rows with the 200 W limit: input 1732, forward 4095 (limited), reflected
+// 3577, current 4095.
 const char* const ROW_THRESHOLDS = "TS1732409535774095;";
 const char* const TUNE_THRESHOLDS = "TS4095409535774095;";
 
-// Bank 2: 160 m on output 2 with tuner and amplifier bypassed; 40 m, 20 m, 15 m (3 dB pad)
-// and 12 m with tuner and amplifier in line on outputs 3, 2, 1, 3.
+// Bank 2: 160 m on output 2 with tuner and amplifier bypassed; 40 m, 20 m, 17 m, 15 m (3 dB
+// pad) and 12 m with tuner and amplifier in line on outputs 3, 2, 1, 1, 3.
 const char* const ANTENNA_TXT =
     "!Gen\n"
     "160m 1800000 2000000 0 2 1 0 0.0\n"
@@ -264,7 +267,6 @@ public:
     TestRoot& root() { return root_; }
     sim::SimUnit& unit() { return unit_; }
     Orvosetup& setup() { return setup_; }
-    sim::PhysicsTruth truth() const { return physics_.truth(); }
     size_t mark() { return unit_.wireLog().size(); }
     std::vector<std::string> sentSince(size_t from) { return hostTexts(unit_.wireLog(), from); }
 
