@@ -13,6 +13,24 @@ extern int32_t counterrortimeout;
 
 enum LinkState { LINK_WAIT_REPLY = 2, LINK_DECODE = 3, LINK_IDLE = 31 };
 
+// Command numbers callers queue, by what they do (the link's command table).
+enum LinkCommand {
+    CMD_SET_ANTENNA = 7,
+    CMD_ATTENUATOR = 14,
+    CMD_ATTENUATOR_TUNE = 15,
+    CMD_CLEAR_PROTECTION = 13,
+    CMD_PROTECTION_OFF = 17,
+    CMD_PROTECTION_ON = 18,
+    CMD_AMP_IN_LINE = 19,
+    CMD_AMP_BYPASS = 20,
+    CMD_AN_STATE = 21,
+    CMD_THRESHOLDS = 22,
+    CMD_TUNE_RECALL = 27,
+    CMD_GENERAL_SETTINGS = 35,
+    CMD_TUNE_BYPASS = 39,
+    CMD_TUNE_ZERO = 40,
+};
+
 void* Linear(void* arg);
 int OpenLinear(Works* works);
 // Queues a command number; returns the number, or -1 when the queue is full (refused, logged).

@@ -17,10 +17,6 @@ const char AttVectStr[5][8] = {"0", "2", "3", "5", "StBy"};
 namespace {
 
 constexpr size_t antennaLineLength = 512;
-constexpr int CMD_SET_ANTENNA = 7;
-constexpr int CMD_ATTENUATOR = 14;
-constexpr int CMD_AMP_IN_LINE = 19;
-constexpr int CMD_AMP_BYPASS = 20;
 
 struct DefaultBand {
     const char* name;

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int CMD_GENERAL_SETTINGS = 35;
 constexpr int ERR_IXO_EXTIO = 8;
 
 } // namespace

@@ -25,13 +25,6 @@ int cnttunefine = 0;
 
 namespace {
 
-constexpr int CMD_PROTECTION_ON = 18;
-constexpr int CMD_PROTECTION_OFF = 17;
-constexpr int CMD_ATTENUATOR = 14;
-constexpr int CMD_ATTENUATOR_TUNE = 15;
-constexpr int CMD_THRESHOLDS = 22;
-constexpr int CMD_CLEAR_PROTECTION = 13;
-constexpr int CMD_AN_STATE = 21;
 constexpr int ERR_TUNE_TIMEOUT = 12;
 constexpr int ERR_TUNE_SWR_WARNING = 13;
 constexpr int ERR_TUNE_MAX_SWR = 18;

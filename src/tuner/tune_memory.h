@@ -11,11 +11,6 @@ struct Works;
 // table with step -1.
 constexpr int TAB_ATU_STEPS = 23;
 extern const int32_t tabAtuStep[TAB_ATU_STEPS][2];
-// Recall, tuner bypass and tuner zero commands of the amplifier link.
-constexpr int CMD_TUNE_RECALL = 27;
-constexpr int CMD_TUNE_BYPASS = 39;
-constexpr int CMD_TUNE_ZERO = 40;
-
 // The slot of a frequency, with the bounds of its segment (Hz) and of its slots
 // (firstSlot .. endSlot-1).
 int AtuIdxSearch(uint32_t frequency, int32_t* segStart, int32_t* segEnd, int* firstSlot, int* endSlot);
