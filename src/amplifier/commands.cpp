@@ -104,11 +104,16 @@ void sendLinearCommand(Works* works, int number)
                  works->tsPar[2], works->tsPar[3]);
         break;
     case 23:
-        snprintf(text, sizeof text, "FN1%03d;", works->fanPercent);
+    case 41: {
+        // The amplifier's fan speed, or the speed the processor needs when the amplifier
+        // needs none.
+        const int percent = number == 23 ? works->fanPercent : works->fanPercentCPU;
+        snprintf(text, sizeof text, "FN1%03d;", percent);
         works->fanCmdPending = 0;
-        works->fanPercentSent = works->fanPercent;
-        logFormat = ">> %s\n";
+        works->fanPercentSent = percent;
+        logFormat = number == 23 ? ">> %s\n" : ">>CPU %s\n";
         break;
+    }
     case 24:
         snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", works->psPar[0], works->psPar[1],
                  works->psPar[2], works->psPar[3]);
@@ -161,12 +166,6 @@ void sendLinearCommand(Works* works, int number)
         snprintf(text, sizeof text, "GS%s;", settings);
         break;
     }
-    case 41:
-        snprintf(text, sizeof text, "FN1%03d;", works->fanPercentCPU);
-        works->fanCmdPending = 0;
-        works->fanPercentSent = works->fanPercentCPU;
-        logFormat = ">>CPU %s\n";
-        break;
     default:
         // Not a command number: nothing to send.
         logErr("Linear: no command %d\n", number);
