@@ -9,9 +9,10 @@
 // the meter needles point. Fonts come from Debian's fonts-dejavu-core and
 // fonts-paratype (the directories can be overridden with MKPICTURES_DEJAVU and
 // MKPICTURES_PARATYPE).
+#include "display/snapshot.h"
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
@@ -717,34 +718,15 @@ void spectrumScreen(Canvas& cv)
 
 bool writePng(const Canvas& cv, const std::string& path)
 {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, W, H, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(W * 4);
-    for (int y = 0; y < H; ++y) {
+    return writePngRows(path.c_str(), W, H, true, [&](int y, unsigned char* row) {
         for (int x = 0; x < W; ++x) {
             const Rgb& p = cv.px[static_cast<size_t>(y) * W + x];
-            row[x * 4 + 0] = static_cast<png_byte>(std::clamp(std::lround(p.r), 0L, 255L));
-            row[x * 4 + 1] = static_cast<png_byte>(std::clamp(std::lround(p.g), 0L, 255L));
-            row[x * 4 + 2] = static_cast<png_byte>(std::clamp(std::lround(p.b), 0L, 255L));
+            row[x * 4 + 0] = static_cast<unsigned char>(std::clamp(std::lround(p.r), 0L, 255L));
+            row[x * 4 + 1] = static_cast<unsigned char>(std::clamp(std::lround(p.g), 0L, 255L));
+            row[x * 4 + 2] = static_cast<unsigned char>(std::clamp(std::lround(p.b), 0L, 255L));
             row[x * 4 + 3] = 255;
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
+    }) == 0;
 }
 
 std::string envOr(const char* name, const char* fallback)

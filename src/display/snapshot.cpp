@@ -29,18 +29,18 @@ void toRgb(const unsigned char* src, int width, unsigned int pixelSize, unsigned
 }
 
 // Kept apart from the caller so that libpng's longjmp crosses no object with a destructor.
-int writeRows(FILE* f, png_structp png, png_infop info, const unsigned char* pixels, int width,
-              int height, unsigned int lineSize, unsigned int pixelSize, png_bytep row)
+int writeRows(FILE* f, png_structp png, png_infop info, int width, int height, bool withAlpha,
+              const std::function<void(int, unsigned char*)>& fillRow, png_bytep row)
 {
     if (setjmp(png_jmpbuf(png)))
         return -1;
     png_init_io(png, f);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+                 withAlpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < height; ++y) {
-        toRgb(pixels + static_cast<size_t>(y) * lineSize, width, pixelSize, row);
+        fillRow(y, row);
         png_write_row(png, row);
     }
     png_write_end(png, nullptr);
@@ -49,26 +49,36 @@ int writeRows(FILE* f, png_structp png, png_infop info, const unsigned char* pix
 
 } // namespace
 
-int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
-                   unsigned int pixelSize, const char* path)
+int writePngRows(const char* path, int width, int height, bool withAlpha,
+                 const std::function<void(int y, unsigned char* row)>& fillRow)
 {
-    if (!pixels || !path || width <= 0 || height <= 0 || (pixelSize != 4 && pixelSize != 2))
+    if (!path || width <= 0 || height <= 0)
         return -1;
     FILE* f = std::fopen(path, "wb");
     if (!f)
         return -1;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    std::vector<png_byte> row(static_cast<size_t>(width) * (withAlpha ? 4 : 3));
     int rc = -1;
     if (png && info)
-        rc = writeRows(f, png, info, pixels, width, height, lineSize, pixelSize, row.data());
+        rc = writeRows(f, png, info, width, height, withAlpha, fillRow, row.data());
     png_destroy_write_struct(&png, &info);
     if (std::fclose(f) != 0)
         rc = -1;
     if (rc != 0)
         std::remove(path);
     return rc;
+}
+
+int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
+                   unsigned int pixelSize, const char* path)
+{
+    if (!pixels || (pixelSize != 4 && pixelSize != 2))
+        return -1;
+    return writePngRows(path, width, height, false, [&](int y, unsigned char* row) {
+        toRgb(pixels + static_cast<size_t>(y) * lineSize, width, pixelSize, row);
+    });
 }
 
 int writeFrameBufferPng(const FrameBuffer* fb, const char* path)

@@ -3,6 +3,7 @@
 // test pictures written with libpng, pixel access.
 #include "display/display_log.h"
 #include "display/framebuffer.h"
+#include "display/snapshot.h"
 
 #include <png.h>
 
@@ -71,35 +72,16 @@ inline const char* PTSANS_BOLD = "/usr/share/fonts/truetype/paratype/PTS75F.ttf"
 inline bool writePng(const std::string& path, int width, int height, int colorType,
                      const std::function<void(int, int, unsigned char*)>& pixel)
 {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, width, height, 8, colorType, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    const int channels = colorType == PNG_COLOR_TYPE_RGBA ? 4 : 3;
-    std::vector<unsigned char> row(static_cast<size_t>(width) * channels);
-    for (int y = 0; y < height; ++y) {
+    const bool alpha = colorType == PNG_COLOR_TYPE_RGBA;
+    const int channels = alpha ? 4 : 3;
+    return writePngRows(path.c_str(), width, height, alpha, [&](int y, unsigned char* row) {
         for (int x = 0; x < width; ++x) {
             unsigned char px[4];
             pixel(x, y, px);
             for (int c = 0; c < channels; ++c)
                 row[static_cast<size_t>(x) * channels + c] = px[c];
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return true;
+    }) == 0;
 }
 
 inline unsigned char* pixelAt(FrameBuffer* fb, unsigned char* buf, int x, int y)
