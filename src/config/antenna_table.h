@@ -2,7 +2,7 @@
 // A bank's antenna table: per band, which antenna output, tuner in line or bypassed,
 // attenuator step, amplifier enabled and a power value; its file under /opt/set; and the
 // application of the current frequency's row to the amplifier.
-#include "config/antenna_row.h"
+#include "core/antenna_row.h"
 
 #include <string>
 

@@ -1,8 +1,12 @@
 #pragma once
-// Starting and stopping the worker threads by their setup switches.
+// The thread slots of the program and the start functions by setup switch. The slots and
+// the generic start and join live here; the start functions, which know every thread entry,
+// are defined by the composition root (src/app/) and called by name from any subsystem.
 #include <pthread.h>
 
 struct Works;
+
+using ThreadEntry = void* (*)(void*);
 
 // A thread identity; valid only while it names a thread this program started.
 struct ThreadId {
@@ -13,14 +17,20 @@ struct ThreadId {
 extern ThreadId thrGPIO, thrLin, thInit, thDebug, thAggFw, thrKey, thrWsock, thrSer, thrLeggi, thrScrivi, thrCat,
     thrFFT, thrCatSer, thrTime;
 extern int waitIXO;
-extern volatile int startInitThread;
 
-// Starts entry(works) as a joinable thread into slot; refuses while the slot's previous
-// thread is still running. Returns 0 on success.
-int startThread(ThreadId& slot, void* (*entry)(void*), Works* works);
+// How long a restart waits for the slot's previous thread to end.
+constexpr int THREAD_RESTART_WAIT_MS = 2000;
+
+// Starts entry(works) as a joinable thread into slot. A slot whose previous thread has not
+// ended is waited for, at most THREAD_RESTART_WAIT_MS; if it still runs, nothing is started.
+// Returns 0 on success, -1 when no thread was started.
+int startThread(ThreadId& slot, ThreadEntry entry, Works* works);
 // Joins the slot's thread if it was started; returns true when a thread was joined.
 bool joinThread(ThreadId& slot);
 
+// Start functions by setup switch (defined in app/thread_start.cpp). Each starts its thread
+// only when its switch is on; a start that fails leaves the switch and the error list so
+// that the usual retry path can start it again.
 void StartThreadLinear(Works* works);
 void StartThreadSoket(Works* works);
 void StartThreadIXO(Works* works);
@@ -31,10 +41,6 @@ void StartThreadCAT(Works* works);
 void StartIxoReadFFT(Works* works);
 void StartThreadCommRemote(Works* works);
 void ExitThreadRemote(Works* works);
-
-void* LoadThread(void* arg);
-void* AggFWThread(void* arg);
-void* LANInfoThread(void* arg);
 
 // The loop of a thread whose work is not done here yet: it stays until running drops to 0
 // or its switch (when given) leaves onValue.

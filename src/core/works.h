@@ -8,9 +8,9 @@
 #include <mutex>
 #include <vector>
 
-#include "amplifier/amp_tables.h"
-#include "config/antenna_row.h"
-#include "tuner/tune_types.h"
+#include "core/amp_tables.h"
+#include "core/antenna_row.h"
+#include "core/tune_types.h"
 
 struct FrameBuffer;
 struct Orvosetup;
@@ -49,7 +49,7 @@ struct Works {
     // Life cycle and identity
     std::atomic<uint32_t> running{0};
     char versione[20] = {};
-    time_t lastActivity = 0;
+    std::atomic<int64_t> lastActivity{0};  // monotonic ms of the last key press (screen saver)
     std::atomic<uint8_t> startupDone{0};
 
     // Records owned by main
@@ -206,6 +206,12 @@ struct Works {
     std::atomic<uint8_t> tinyCmd{0};
     uint8_t tinyCmdActive = 0;
     uint8_t vadcRaw = 0;  // amplifier supply reading of the front-panel micro
+    int32_t tinyPollIdx = 0;    // rotation 0..3 of the front-panel micro's poll codes
+    int32_t tinyPollDelay = 0;  // button polls until the next exchange with the micro
+    // Replies of the front-panel micro: version, 12 V, 15 V and amplifier voltage readings.
+    std::atomic<uint8_t> supply[4] = {};
+    std::atomic<uint32_t> msgFlags{0};      // bit 0 second-function notice, bit 1 bypass-not-saved notice
+    std::atomic<uint8_t> screenSaverOn{0};  // 1 while the screen saver blanks the panel
 
     // Remote operation
     int32_t wsSock = 0;

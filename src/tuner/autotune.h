@@ -2,7 +2,7 @@
 // Automatic tuning: a search of the tuner's relay settings for the lowest SWR, one step
 // per amplifier status reply. Three searches: complete (start state 0), preset (450,
 // driven by the band table's presets) and fine (200, around the last result).
-#include "tuner/tune_types.h"
+#include "core/tune_types.h"
 
 struct Works;
 

@@ -1,7 +1,7 @@
 #pragma once
 // The tune memory: good tunes per antenna output and frequency slot, the mapping of a
 // frequency to its slot, and the recall used on every band change.
-#include "tuner/tune_types.h"
+#include "core/tune_types.h"
 
 #include <cstdint>
 

@@ -1,10 +1,11 @@
 // ampctl: the controller of the amplifier. Start-up, the worker threads, orderly shutdown.
+#include "app/startup_threads.h"
 #include "amplifier/errors.h"
 #include "amplifier/filters.h"
 #include "amplifier/link.h"
-#include "config/banks.h"
 #include "amplifier/thermal.h"
 #include "amplifier/thresholds.h"
+#include "config/banks.h"
 #include "core/setup.h"
 #include "core/threads.h"
 #include "core/works.h"
@@ -20,7 +21,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <opus/opus.h>
 
@@ -192,7 +192,7 @@ int main(int, char**)
     pauseWhileRunning(works.get(), 1000);
 
     waitIXO = 10;
-    works->lastActivity = time(nullptr);
+    works->lastActivity = monoMillis();
     showPicture(works.get(), works->ampModel == '1' ? "start120" : "start");
 
     startInitThread = 1;

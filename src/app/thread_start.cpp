@@ -1,0 +1,151 @@
+// The table of thread entries by slot and switch: the start functions that the rest of the
+// program calls by name, and the remote thread group.
+#include "amplifier/errors.h"
+#include "amplifier/link.h"
+#include "core/setup.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "remote/audio.h"
+#include "remote/ws_client.h"
+#include "remote/ws_server.h"
+#include "transceiver/cat_serial.h"
+#include "transceiver/cat_usb.h"
+#include "transceiver/iq_stream.h"
+#include "transceiver/serial_link.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int ERR_REMOTE_USB = 5;
+constexpr int ERR_IXO_EXTIO = 8;
+constexpr int ERR_AUDIO_READ = 9;
+constexpr int ERR_AUDIO_WRITE = 10;
+constexpr int ERR_REMOTE_CAT = 20;
+
+// One thread started by a setup switch. When the start fails (its previous run has not
+// ended), the switch goes back to '0' so the setup record tells the truth, and the error of
+// the thread's own retry path is raised.
+struct SwitchedThread {
+    char Orvosetup::* flag;
+    ThreadId* slot;
+    ThreadEntry entry;
+    const char* startLine;  // written to stderr before the start, or null
+    int failError;          // error raised when the start fails, -1 none
+    bool remoteGroup;       // restarted by the error key's remote restart
+};
+
+const SwitchedThread audioWrite{&Orvosetup::EnableWrite, &thrScrivi, th_scrivi, "Th_scrivi start\n", ERR_AUDIO_WRITE,
+                                true};
+const SwitchedThread audioRead{&Orvosetup::EnableRead, &thrLeggi, th_leggi, "Th_leggi start\n", ERR_AUDIO_READ, true};
+const SwitchedThread catUsb{&Orvosetup::EnableCAT, &thrCat, Cat, "Cat start\n", ERR_REMOTE_CAT, true};
+const SwitchedThread iqStream{&Orvosetup::EnableFFT, &thrFFT, IXORead, nullptr, ERR_REMOTE_USB, true};
+const SwitchedThread serialLink{&Orvosetup::enaser, &thrSer, Serial, "IXOread start\n", ERR_IXO_EXTIO, false};
+const SwitchedThread catSerial{&Orvosetup::enaCatSer, &thrCatSer, CatSerial, nullptr, -1, false};
+
+void startSwitched(Works* works, const SwitchedThread& t)
+{
+    char& flag = works->setup->*t.flag;
+    if (flag != '1')
+        return;
+    if (t.startLine)
+        logErr("%s", t.startLine);
+    if (startThread(*t.slot, t.entry, works) == 0)
+        return;
+    flag = '0';
+    if (t.remoteGroup)
+        works->remoteThreadExited = 1;
+    if (t.failError >= 0)
+        AddErrore(works, t.failError);
+}
+
+} // namespace
+
+void StartThreadLinear(Works* works)
+{
+    if (works->setup->EnableLinear != '1')
+        return;
+    // The link's switch is a stored setting: a failed start shows the link's error screen,
+    // whose retry key starts it again, and leaves the setting as it is.
+    if (startThread(thrLin, Linear, works) != 0) {
+        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: previous link still running");
+        works->fatalError = 1;
+    }
+}
+
+void StartThreadSoket(Works* works)
+{
+    if (works->setup->WebSocket == '1') {
+        logErr(">>>>>>>>>> SOCKET SERVER start\n");
+        startThread(thrWsock, Wsocket, works);
+    } else if (works->setup->WebSocket == '2') {
+        logErr(">>>>>>>>>> SOCKET CLIENT start\n");
+        startThread(thrWsock, Wclient, works);
+    }
+}
+
+void StartThreadIXO(Works* works)
+{
+    startSwitched(works, serialLink);
+}
+
+void StartThreadCATserial(Works* works)
+{
+    startSwitched(works, catSerial);
+}
+
+void StartThreadAudioRead(Works* works)
+{
+    startSwitched(works, audioRead);
+}
+
+void StartThreadAudioWrite(Works* works)
+{
+    startSwitched(works, audioWrite);
+}
+
+void StartThreadCAT(Works* works)
+{
+    startSwitched(works, catUsb);
+}
+
+void StartIxoReadFFT(Works* works)
+{
+    startSwitched(works, iqStream);
+}
+
+void StartThreadCommRemote(Works* works)
+{
+    works->remoteThreadExited = 0;
+    Orvosetup* s = works->setup;
+    struct RemoteSwitch {
+        char* flag;
+        void (*start)(Works*);
+    };
+    const RemoteSwitch group[] = {{&s->EnableWrite, StartThreadAudioWrite},
+                                  {&s->EnableRead, StartThreadAudioRead},
+                                  {&s->EnableCAT, StartThreadCAT},
+                                  {&s->EnableFFT, StartIxoReadFFT}};
+    for (const RemoteSwitch& r : group) {
+        if (*r.flag == '0') {
+            *r.flag = '1';
+            r.start(works);
+        }
+    }
+    writeSetup(works);
+    postTinyCmd(works, 149);
+}
+
+void ExitThreadRemote(Works* works)
+{
+    Orvosetup* s = works->setup;
+    s->EnableWrite = s->EnableRead = s->EnableCAT = s->EnableFFT = '0';
+    sleepMs(500);
+    for (int code : {ERR_AUDIO_READ, ERR_AUDIO_WRITE, ERR_REMOTE_USB, ERR_REMOTE_CAT})
+        DeleteErrore(works, code);
+    writeSetup(works);
+    postTinyCmd(works, 165);
+    logErr(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
+}
