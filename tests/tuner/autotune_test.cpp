@@ -152,12 +152,11 @@ TEST(AutoTune, FineSearchFirstNeverStoresAnUnmeasuredTune)
     w->fineTuneOk = 1;
     sim::TuningSession silent(w, sim::resonantDipole(), 14.2e6, 0.0);
     EXPECT_TRUE(silent.run().ended);
-    EXPECT_TRUE(t.hasError(18));
+    EXPECT_FALSE(t.hasError(18)) << "an unmeasured best is refused, but it is no \"Max SWR\"";
     EXPECT_EQ(t.root.read("opt/set/atu_ant2_b3.txt"), "3130 14200000 1 1 100 200\n");
     EXPECT_EQ(tuneMemoryOf(w, 1)[3130].induttanza, 100);
 
     // With RF the present setting is the measured start: the result is never worse.
-    DeleteErrore(w, 18);
     w->tuneval = tunewordWithMode(tunewordWithC(tunewordWithL(0, 100), 200), TUNE_MODE_CL);
     ReadTnePar(w);
     w->fineTuneOk = 1;
