@@ -91,6 +91,24 @@ TEST(Startup, LoadingCountdownPostsItsCodeOnceAtFourAndOnceAtTheEnd)
     }
 }
 
+TEST(Startup, MailboxWriterGivesUpAfterASecondWithoutAButtonThread)
+{
+    auto works = freshWorks();
+    works->tinyCmd = 197;  // posted earlier, never taken
+    testing::internal::CaptureStderr();
+    const double before = monoSeconds();
+    postTinyCmd(works.get(), 181);
+    const double waited = monoSeconds() - before;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_GE(waited, 0.99);
+    EXPECT_EQ(197, works->tinyCmd.load()) << "the waiting code is not overwritten";
+    EXPECT_NE(std::string::npos, err.find("tinyCmd busy, code 181 not posted\n"));
+    // An empty mailbox takes the code at once.
+    works->tinyCmd = 0;
+    postTinyCmd(works.get(), 181);
+    EXPECT_EQ(181, works->tinyCmd.load());
+}
+
 std::atomic<bool> releaseHolder{false};
 std::atomic<int> restarted{0};
 

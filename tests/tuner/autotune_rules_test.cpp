@@ -282,6 +282,9 @@ void presetRecordings(Script& s, const std::vector<float>& b, const std::vector<
     closing.freqStart = 7300000;
     s.works->configRows = {row, closing};
     s.works->configRowCount = 2;
+    // A tune right after another: the threshold row is undetermined, the presets still come
+    // from the band row of the frequency.
+    s.works->thresholdRow = -1;
     s.start();
     ASSERT_EQ(TUNE_START_PRESET, s.step());
     s.polls(3, 0);  // states 450, 451, 452
