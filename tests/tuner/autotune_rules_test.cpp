@@ -5,6 +5,7 @@
 #include "amplifier/link.h"
 #include "core/setup.h"
 #include "core/works.h"
+#include "tuning_test_util.h"
 #include "support/sim_root.h"
 #include "tuner/autotune.h"
 #include "tuner/tune_memory.h"
@@ -23,15 +24,8 @@ class Script {
 public:
     explicit Script(const char* name, char tipo = '0') : root(name)
     {
-        works->setup = setup.get();
-        setup->AutoTuneTipo = tipo;
-        works->txOn = 1;
-        works->cpFlag = 0;
-        works->numBanco = 3;
-        works->antenna = 1;
+        readyToTune(works.get(), setup.get(), tipo);
         works->frequency = 7100000;
-        works->tuneval = TUNE_BIT_SIDE_B;
-        Clr_vTuneParam(works.get());
         testing::internal::CaptureStderr();
     }
     ~Script() { stderrText(); }
@@ -271,17 +265,7 @@ TEST(TuneRules, BestCountsForItsSlotAndAntennaNotTheExactHertz)
 // The preset search up to the side choice: recordings of side B's five presets, then side A's.
 void presetRecordings(Script& s, const std::vector<float>& b, const std::vector<float>& a)
 {
-    ConfigRow row;
-    row.freqStart = 7000000;
-    const int l[5] = {100, 110, 120, 130, 140};
-    const int c[5] = {200, 210, 220, 230, 240};
-    std::copy(l, l + 5, row.presetL);
-    std::copy(c, c + 5, row.presetC);
-    row.step = 6;
-    ConfigRow closing;
-    closing.freqStart = 7300000;
-    s.works->configRows = {row, closing};
-    s.works->configRowCount = 2;
+    presetBandRow(s.works.get(), {100, 110, 120, 130, 140}, {200, 210, 220, 230, 240}, 6);
     // A tune right after another: the threshold row is undetermined, the presets still come
     // from the band row of the frequency.
     s.works->thresholdRow = -1;
