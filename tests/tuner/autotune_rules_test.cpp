@@ -313,4 +313,25 @@ TEST(TuneRules, SideBNeedsThreeWinsAndTiesGoToSideA)
     }
 }
 
+TEST(TuneRules, PresetStepsNeverLeaveTheRelayRange)
+{
+    for (int start : {508, 3}) {
+        Script s("rules-range", '1');
+        const int l[5] = {start, 512, 512, 512, 512};
+        presetBandRow(s.works.get(), l, l, 8);
+        s.start();
+        s.polls(3, 0);
+        s.polls(4, 2.0f);  // preset 0 on both sides; the others are absent
+        ASSERT_EQ(457, s.step());
+        // Rising and falling readings drive every step of the passes up and down.
+        for (int i = 0; i < 40 && s.works->tuneStatus != 0; ++i) {
+            s.poll(i % 2 ? 3.0f : 2.0f);
+            EXPECT_GE(s.l(), 0) << start << " step " << s.step();
+            EXPECT_LE(s.l(), 511) << start << " step " << s.step();
+            EXPECT_GE(s.c(), 0) << start << " step " << s.step();
+            EXPECT_LE(s.c(), 511) << start << " step " << s.step();
+        }
+    }
+}
+
 } // namespace
