@@ -79,7 +79,8 @@ std::string boardJson(AmpBoard& board, BoardPhysics* physics)
         }
         o.number("drive", t.drive).number("forward", t.forward, 1).number("reflected", t.reflected, 1)
             .number("swr", swr).number("current", t.supplyCurrent).number("dissipation", t.dissipation, 1)
-            .number("temp1", t.temp1, 1).number("temp2", t.temp2, 1).flag("tripped", t.tripped);
+            .number("temp1", t.temp1, 1).number("temp2", t.temp2, 1).flag("tripped", t.tripped)
+            .number("fanTurning", t.fanPercent, 0);
     }
     const BoardSettings s = board.settings();
     const StatusReadings r = board.readings();

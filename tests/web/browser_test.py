@@ -77,7 +77,7 @@ class Cdp:
         return r
 
     async def screenshot(self, path):
-        r = await self.call("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True})
+        r = await self.call("Page.captureScreenshot", {"format": "png"})
         with open(path, "wb") as f:
             f.write(base64.b64decode(r["data"]))
         print(f"screenshot {path}")
@@ -201,7 +201,7 @@ class Browser:
                                       "--disable-component-update", "--disable-sync",
                                       "--disable-dev-shm-usage", "--remote-debugging-address=127.0.0.1",
                                       "--remote-debugging-port=0", f"--user-data-dir={self.profile}",
-                                      "--window-size=1280,1500", "about:blank"],
+                                      "--window-size=1280,1240", "about:blank"],
                                      stdout=self.log, stderr=self.log, stdin=subprocess.DEVNULL,
                                      start_new_session=True)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
@@ -267,6 +267,8 @@ async def run(args):
                                       ping_interval=None) as ws:
             cdp = Cdp(ws)
             await cdp.call("Page.enable")
+            await cdp.call("Emulation.setDeviceMetricsOverride", {"width": 1280, "height": 1400,
+                                                                  "deviceScaleFactor": 1, "mobile": False})
             await cdp.call("Page.navigate", {"url": unit.url})
             await cdp.until("window.ampsim && window.ampsim.frames > 0", "the first panel frame", 30)
             fb_path = os.path.join(unit.root, "dev", "fb0")
