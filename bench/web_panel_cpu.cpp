@@ -3,10 +3,16 @@
 // Counter cpu_percent_of_core: CPU seconds per wall second x 100 over 20 s, measured once
 // the controller's start-up screen is over and the panel file has stopped changing;
 // panel_changes: how often the panel file changed during the measurement.
+// PanelFrameRate: frames a viewer gets per second from /panel.png while the panel file
+// changes 50 times a second (the unit in this process, a long-polling client as the page).
 //
 //   build/web_panel_cpu --benchmark_counters_tabular=true
 #include "panel_frames.h"
 #include "platform/clock.h"
+#include "sim_unit.h"
+#include "web_panel.h"
+
+#include <httplib.h>
 
 #include <benchmark/benchmark.h>
 
@@ -21,6 +27,8 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -199,8 +207,56 @@ void WebPanelIdleCpu(benchmark::State& state)
     std::filesystem::remove_all(dir);
 }
 
+void PanelFrameRate(benchmark::State& state)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("ampctl-bench-frames-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    for (auto _ : state) {
+        sim::SimUnit unit(dir.string());
+        sim::WebPanel web(unit, nullptr, {});
+        std::string error;
+        if (!web.start(error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        // The panel changes 50 times a second: a bar sweeping across it.
+        std::atomic<bool> drawing{true};
+        std::thread painter([&] {
+            const int fd = ::open(unit.framebufferPath().c_str(), O_RDWR | O_CLOEXEC);
+            std::vector<unsigned char> row(sim::kPanelWidth * 4, 0xFF);
+            for (int n = 0; drawing && fd >= 0; ++n) {
+                const int y = n % sim::kPanelHeight;
+                pwrite(fd, row.data(), row.size(), static_cast<off_t>(y) * sim::kPanelWidth * 4);
+                usleep(20 * 1000);
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+        httplib::Client client("127.0.0.1", web.port());
+        uint64_t version = 0;
+        int frames = 0;
+        const double t0 = monoSeconds();
+        while (monoSeconds() - t0 < 10) {
+            auto res = client.Get(("/panel.png?after=" + std::to_string(version)).c_str());
+            if (res && res->status == 200) {
+                version = std::stoull(res->get_header_value("X-Panel-Version"));
+                ++frames;
+            }
+        }
+        const double wall = monoSeconds() - t0;
+        drawing = false;
+        painter.join();
+        web.stop();
+        unit.stop();
+        state.SetIterationTime(wall);
+        state.counters["frames_per_second"] = frames / wall;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 } // namespace
 
+BENCHMARK(PanelFrameRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(WebPanelIdleCpu)->ArgName("page")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

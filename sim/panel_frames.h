@@ -1,7 +1,7 @@
 #pragma once
 // The simulated panel (the framebuffer file the controller maps) as a sequence of PNG
 // frames for live viewers. While someone has asked for a frame in the last few seconds, a
-// thread compares the file with its last copy 20 times a second and encodes a new frame
+// thread compares the file with its last copy 25 times a second and encodes a new frame
 // only when the content changed; with nobody watching it sleeps.
 #include <condition_variable>
 #include <cstdint>

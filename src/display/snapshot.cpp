@@ -49,6 +49,7 @@ int writeRows(FILE* f, std::vector<unsigned char>* memory, png_structp png, png_
     } else {
         png_set_write_fn(png, memory, appendToVector, noFlush);
         png_set_compression_level(png, 1);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     }
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  withAlpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
