@@ -27,7 +27,7 @@ void ClearDisplayError(Works* works)
     DeleteErrore(works, 12);
     DeleteErrore(works, 13);
     DeleteErrore(works, 14);
-    logErr(" -->reset protezione %c\n", works->statoAmp[1]);
+    logErr(" -->reset protezione %c\n", works->statoAmp[1].load());
 }
 
 void VerificaEsistonoErrori(Works* works)
@@ -43,7 +43,7 @@ void VerificaEsistonoErrori(Works* works)
 void GestErroreRemote(Works* works)
 {
     Orvosetup* s = works->setup;
-    logErr(">>> RESTART REMOTE: %i %i audio %x %x\n", works->remoteActive, works->remoteThreadExited.load(),
+    logErr(">>> RESTART REMOTE: %i %i audio %x %x\n", works->remoteActive.load(), works->remoteThreadExited.load(),
            s ? s->EnableWrite : 0, s ? s->EnableRead : 0);
     if (!s || works->remoteActive != 1 || works->remoteThreadExited != 1)
         return;

@@ -226,7 +226,7 @@ void GestRetrayCMD(Works* works)
             works->retryErrHold = 2000;
         }
         logErr("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST (Timer: %i)\n",
-               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount,
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal.load(), works->retryCount.load(),
                works->retryErrHold.load());
         works->retryStops++;
         linearProcessStatus = 1;
@@ -235,7 +235,7 @@ void GestRetrayCMD(Works* works)
         works->retryCount++;
         linearProcessStatus = static_cast<int32_t>(works->lastCmd);
         logErr("--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
-               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount);
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal.load(), works->retryCount.load());
     }
 }
 

@@ -177,7 +177,7 @@ int main(int, char**)
     readSetup(works.get());
     LoadAllBankTable(works.get(), works->numBanco);
     works->antennaRowIdx = -1;
-    logErr("ModeWorkIdx %i \n", works->interfaceMode);
+    logErr("ModeWorkIdx %i \n", works->interfaceMode.load());
 
     works->spectrum = spectrum.get();
     loadFonts();

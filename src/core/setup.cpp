@@ -28,10 +28,10 @@ struct SetupKey {
     KeyKind kind;
     size_t offset;  // slot in Orvosetup
     size_t width;
-    int32_t Works::*digitField;       // KEY_DIGIT
-    char digitBase;                   // KEY_DIGIT: '0', or '1' for the antenna
+    Relaxed<int32_t> Works::*digitField;  // KEY_DIGIT
+    char digitBase;                        // KEY_DIGIT: '0', or '1' for the antenna
     void (*onRead)(Works*, const char* value);
-    int (*fileValue)(const Works*);   // KEY_NUMBER, KEY_DIRECT: value in file units
+    int (*fileValue)(const Works*);        // KEY_NUMBER, KEY_DIRECT: value in file units
 };
 
 // Scaled settings are written back rounded to the nearest unit: a plain truncation of a

@@ -11,6 +11,7 @@
 #include "tuner/tune_memory.h"
 #include "tuner/tune_word.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -99,7 +100,7 @@ void applyPreset(Works* works, const Presets& p, int k)
     applyC(works);
 }
 
-void backOff(int& value)
+void backOff(Relaxed<int32_t>& value)
 {
     if (value >= 2)
         value -= 1;
@@ -132,7 +133,7 @@ void takeMeasurement(Works* works)
         works->tuneStatus = 2;
     }
     tuneParam = {works->swr, works->pwrFwd, works->induttanza, works->capacita, works->tuneval};
-    logErr("%d-%d) Err %sSWR %05.2f FWD %05.2f L %04d C %04d T %08x %s", cnttune, works->tuneStep,
+    logErr("%d-%d) Err %sSWR %05.2f FWD %05.2f L %04d C %04d T %08x %s", cnttune, works->tuneStep.load(),
            ampError ? "1 " : "0 ", static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
            tuneParam.induttanza, tuneParam.capacita, tuneParam.tuneval, sideText(tuneParam.tuneval));
     cnttune += 1;
@@ -165,7 +166,7 @@ int lowestRecording(const Works* works, int base, int count)
 // last used preset) take no part, so the choice always falls on a preset in use.
 void chooseSideAndPreset(Works* works, const Presets& p)
 {
-    const int n = works->recCount < REC_SWR_SIZE ? works->recCount : REC_SWR_SIZE;
+    const int n = std::min<int>(works->recCount, REC_SWR_SIZE);
     const int h = n / 2;
     const int used = h < p.count ? h : p.count;
     int winsA = 0;
@@ -183,7 +184,7 @@ void chooseSideAndPreset(Works* works, const Presets& p)
     applyPreset(works, p, k);
     logErr("%s", sideB ? " B " : " A ");
     // The best record carries the chosen preset's own measurement.
-    const float swr = used > 0 ? works->recSwr[base + k] : works->swr;
+    const float swr = used > 0 ? works->recSwr[base + k] : works->swr.load();
     miglioretuneParam = {swr, works->pwrFwd, works->induttanza, works->capacita, works->tuneval};
     markBestMeasured(works);
     works->recMode = 0;
@@ -207,7 +208,7 @@ void presetRun(Works* works, const Presets& p, int next)
 }
 
 // States 3, 5, 8, 10: walk a value up by `step` while the SWR does not get worse.
-void climb(Works* works, int& value, int step, float margin, int next, const char* upText, const char* worseText)
+void climb(Works* works, Relaxed<int32_t>& value, int step, float margin, int next, const char* upText, const char* worseText)
 {
     if (measure(works))
         return;
@@ -231,7 +232,7 @@ void climb(Works* works, int& value, int step, float margin, int next, const cha
 }
 
 // States 202 to 205: one fine step of `value` in `direction`; true when the run is over.
-bool fineStep(Works* works, int& value, int& stepCount, int direction)
+bool fineStep(Works* works, Relaxed<int32_t>& value, Relaxed<int32_t>& stepCount, int direction)
 {
     TuneStepComplete(works);
     const int next = value + direction;
@@ -566,10 +567,10 @@ void GoTune(Works* works)
         EscAutoTune(works, 0);
         return;
     }
-    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode);
+    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode.load());
     if ((works->autoTuneMode & 0x01) && !(works->autoTuneMode & 0x08)) {
         StartAutotune(works);
-        logErr("b-START TUNE %i!!\n", works->tuneStep);
+        logErr("b-START TUNE %i!!\n", works->tuneStep.load());
         if (works->interfaceMode == 1) {
             works->autoTuneMode = (works->autoTuneMode & ~0x40) | 0x10;
             logErr("a-START TUNE!!\n");
@@ -602,16 +603,14 @@ void StartAutotune(Works* works)
         works->anState = 0;
         IncPNTIn_CMDLinear(CMD_AN_STATE, works);
     }
-    logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode, works->tuneStep);
+    logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode.load(), works->tuneStep.load());
 }
 
 void TuneTask(Works* works)
 {
     if (works->cmdBurst)
         return;
-    const int selector = works->autoTuneMaxCicli < 0 ? 0 : works->autoTuneMaxCicli >= TUNE_CYCLE_LIMITS
-                                                               ? TUNE_CYCLE_LIMITS - 1
-                                                               : works->autoTuneMaxCicli;
+    const int selector = std::clamp<int>(works->autoTuneMaxCicli, 0, TUNE_CYCLE_LIMITS - 1);
     if (cnttune > SWRTimeoutCICLI[selector]) {
         logErr("%d max cicli-> esco\n", cnttune);
         TuneEnd(works);
@@ -680,7 +679,7 @@ void TuneEnd(Works* works)
     works->capacita = tuneParam.capacita;
     works->tuneval = tuneParam.tuneval;
     logErr("miglioretuneParam %d-%d) SWR %05.2f FRW %05.2f L%4d C%4d T %08x %s (==>SWR %05.2f) TuneEnd\n", cnttune,
-           works->tuneStep, static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
+           works->tuneStep.load(), static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
            tuneParam.induttanza, tuneParam.capacita, tuneParam.tuneval, sideText(tuneParam.tuneval),
            static_cast<double>(tuneParam.swr));
 }

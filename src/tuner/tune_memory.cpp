@@ -144,7 +144,7 @@ void LoadTuneFromMEM(Works* works, int antenna)
     SetMode(works, entry.modo);
     ReadTnePar(works);
     logErr(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n",
-           static_cast<long>(works->frequency), slot, works->capacita, works->induttanza);
+           static_cast<long>(works->frequency.load()), slot, works->capacita.load(), works->induttanza.load());
 }
 
 void InsertTuneToMem(Works* works, int bank, int antenna)
