@@ -81,6 +81,7 @@ TuningOutcome TuningSession::run(int pollLimit)
 {
     TuningOutcome out;
     StartAutotune(works_);
+    ServeTuneRequests(works_);
     drainQueue();
     while (out.polls < pollLimit && works_->tuneStatus != 0) {
         statusPoll();

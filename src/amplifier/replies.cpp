@@ -221,9 +221,11 @@ void statusMeasurements(Works* works, std::string_view t)
     }
 }
 
-// After a status reply the next command depends on the tuning state.
+// After a status reply the starts and ends of a tune asked for meanwhile are carried out;
+// then the next command depends on the tuning state.
 void nextAfterStatus(Works* works)
 {
+    ServeTuneRequests(works);
     switch (works->tuneStatus) {
     case 0: {
         int number = takeQueuedCmd(works);

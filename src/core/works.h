@@ -23,6 +23,7 @@ struct OpusDecoder;
 constexpr const char* AMPCTL_VERSION = "0.060";
 constexpr int CMD_QUEUE_SIZE = 30;
 constexpr int ERROR_CODES = 25;
+constexpr int TUNE_REQUESTS = 4;  // starts and ends of a tune waiting for the link thread
 
 // One entry of the error table: flag bit 0 severe, bit 1 needs a bias reset,
 // bit 2 temporary warning.
@@ -143,6 +144,10 @@ struct Works {
     Relaxed<int32_t> capacita;
     Relaxed<int32_t> induttanza;
     std::mutex tuneLock;
+    // Starts and ends of an automatic tune asked for by any thread, oldest first, for the
+    // link thread to carry out; tuneLock guards both fields.
+    int8_t tuneRequests[TUNE_REQUESTS] = {};
+    int32_t tuneRequestCount = 0;
 
     // Thermal and fan
     Relaxed<int32_t> fanPercent;

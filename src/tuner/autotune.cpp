@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 const int SWRTimeoutCICLI[TUNE_CYCLE_LIMITS] = {600, 400, 300, 200, 100};
@@ -45,6 +46,9 @@ struct BestOrigin {
     int antenna = 0;
 };
 BestOrigin bestOrigin;
+
+// The end of a run, on the link thread (the searches' own ends and the requested ones).
+void endSearch(Works* works, int save);
 
 // The tuning presets of the band row of the current frequency; `count` presets are used
 // (preset 0 always, then up to the first absent one).
@@ -349,7 +353,7 @@ void completeSearch(Works* works)
         break;
     case 12:
         if (!measure(works))
-            EscAutoTune(works, 1);
+            endSearch(works, 1);
         break;
     default:
         break;
@@ -405,7 +409,7 @@ void fineSearch(Works* works)
         break;
     case 206:
         if (!measure(works))
-            EscAutoTune(works, 1);
+            endSearch(works, 1);
         break;
     default:
         break;
@@ -549,36 +553,18 @@ void presetSearch(Works* works)
             return;
         TuneEnd(works);
         works->recMode = 0;
-        EscAutoTune(works, 1);
+        endSearch(works, 1);
         break;
     default:
         break;
     }
 }
 
-} // namespace
+enum TuneRequest : int8_t { TUNE_REQUEST_START = 1, TUNE_REQUEST_END = 2, TUNE_REQUEST_END_SAVE = 3 };
 
-void GoTune(Works* works)
-{
-    if (works->tuneEnabled & 0x80)
-        return;
-    if (works->tuneStatus != 0) {
-        logErr("esc tune TUNEMENU\n");
-        EscAutoTune(works, 0);
-        return;
-    }
-    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode.load());
-    if ((works->autoTuneMode & 0x01) && !(works->autoTuneMode & 0x08)) {
-        StartAutotune(works);
-        logErr("b-START TUNE %i!!\n", works->tuneStep.load());
-        if (works->interfaceMode == 1) {
-            works->autoTuneMode = (works->autoTuneMode & ~0x40) | 0x10;
-            logErr("a-START TUNE!!\n");
-        }
-    }
-}
-
-void StartAutotune(Works* works)
+// The start of a run, on the link thread: the burst that prepares the board, then the
+// state machine from the first state of the search.
+void beginSearch(Works* works)
 {
     if (works->atuBypass)
         return;
@@ -606,6 +592,87 @@ void StartAutotune(Works* works)
     logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode.load(), works->tuneStep.load());
 }
 
+void endSearch(Works* works, int save)
+{
+    // Only a best record measured here may be stored; one above 6.0 never is.
+    const bool measuredHere = bestOrigin.measured && bestOrigin.frequency == works->frequency &&
+                              bestOrigin.antenna == works->antenna;
+    if (miglioretuneParam.swr > STORE_LIMIT_SWR || !measuredHere) {
+        AddErrore(works, ERR_TUNE_MAX_SWR);
+        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
+    } else if (save == 1) {
+        InsertTuneToMem(works, works->numBanco, works->antenna);
+        works->fineTuneOk = 1;
+    }
+    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
+    cnttune = 0;
+    if (works->autoTuneMode & 0x01)
+        works->autoTuneMode |= 0x04;
+    works->thresholdRow = -1;
+    works->tuneStatus = 0;
+}
+
+// Queues a start or an end for the link thread. A full queue keeps what it holds: the
+// request is refused with a log line.
+void requestTune(Works* works, TuneRequest request)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    if (works->tuneRequestCount >= TUNE_REQUESTS) {
+        logErr("tune request %d refused, %d already waiting\n", static_cast<int>(request), TUNE_REQUESTS);
+        return;
+    }
+    works->tuneRequests[works->tuneRequestCount++] = request;
+}
+
+// Whether a tune runs once the waiting requests are carried out.
+bool tuneComing(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    if (works->tuneRequestCount > 0)
+        return works->tuneRequests[works->tuneRequestCount - 1] == TUNE_REQUEST_START;
+    return works->tuneStatus != 0;
+}
+
+} // namespace
+
+void GoTune(Works* works)
+{
+    if (works->tuneEnabled & 0x80)
+        return;
+    if (tuneComing(works)) {
+        logErr("esc tune TUNEMENU\n");
+        EscAutoTune(works, 0);
+        return;
+    }
+    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode.load());
+    if ((works->autoTuneMode & 0x01) && !(works->autoTuneMode & 0x08)) {
+        StartAutotune(works);
+        logErr("b-START TUNE requested!!\n");
+        if (works->interfaceMode == 1) {
+            works->autoTuneMode &= ~0x40;
+            works->autoTuneMode |= 0x10;
+            logErr("a-START TUNE!!\n");
+        }
+    }
+}
+
+void StartAutotune(Works* works)
+{
+    requestTune(works, TUNE_REQUEST_START);
+}
+
+void ServeTuneRequests(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    for (int32_t i = 0; i < works->tuneRequestCount; ++i) {
+        if (works->tuneRequests[i] == TUNE_REQUEST_START)
+            beginSearch(works);
+        else
+            endSearch(works, works->tuneRequests[i] == TUNE_REQUEST_END_SAVE ? 1 : 0);
+    }
+    works->tuneRequestCount = 0;
+}
+
 void TuneTask(Works* works)
 {
     if (works->cmdBurst)
@@ -614,7 +681,7 @@ void TuneTask(Works* works)
     if (cnttune > SWRTimeoutCICLI[selector]) {
         logErr("%d max cicli-> esco\n", cnttune);
         TuneEnd(works);
-        EscAutoTune(works, 0);
+        endSearch(works, 0);
         AddErrore(works, works->swrEscAutoTune == 0 ? ERR_TUNE_TIMEOUT : ERR_TUNE_SWR_WARNING);
         AttivaDisattivaProtezione(works, 1);
         return;
@@ -642,7 +709,7 @@ int TuneStep(Works* works)
         logErr("ESC AUTO TUNE TARGET FOUND! %05.2f ( %01.4f) FOUND!\n", static_cast<double>(measured),
                static_cast<double>(works->swrEscAutoTune));
         TuneEnd(works);
-        EscAutoTune(works, 1);
+        endSearch(works, 1);
         return 1;
     }
     return 0;
@@ -686,22 +753,7 @@ void TuneEnd(Works* works)
 
 void EscAutoTune(Works* works, int save)
 {
-    // Only a best record measured here may be stored; one above 6.0 never is.
-    const bool measuredHere = bestOrigin.measured && bestOrigin.frequency == works->frequency &&
-                              bestOrigin.antenna == works->antenna;
-    if (miglioretuneParam.swr > STORE_LIMIT_SWR || !measuredHere) {
-        AddErrore(works, ERR_TUNE_MAX_SWR);
-        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
-    } else if (save == 1) {
-        InsertTuneToMem(works, works->numBanco, works->antenna);
-        works->fineTuneOk = 1;
-    }
-    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
-    cnttune = 0;
-    if (works->autoTuneMode & 0x01)
-        works->autoTuneMode |= 0x04;
-    works->thresholdRow = -1;
-    works->tuneStatus = 0;
+    requestTune(works, save == 1 ? TUNE_REQUEST_END_SAVE : TUNE_REQUEST_END);
 }
 
 void Clr_vTuneParam(Works* works)
