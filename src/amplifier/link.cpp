@@ -203,9 +203,10 @@ int OpenLinear(Works* works)
         const char* what = fd == SERIAL_OPEN_FAILED ? "Unable to open device" : "Unable to set comm port";
         logSys(LOG_ERR, "%s %s", what, path);
         logErr("%s %s\n", what, path);
-        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: %s %s", what, path);
+        char text[100];
+        snprintf(text, sizeof text, "Linear: %s %s", what, path);
         works->linFD = -1;
-        works->fatalError = 1;
+        setFatalError(works, 1, text);
         return -1;
     }
     works->linFD = fd;

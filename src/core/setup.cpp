@@ -5,15 +5,30 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
 
 constexpr const char* SETUP_PATH = "/opt/set/setup.txt";
+
+// One writeSetup at a time: it also brings the record's number slots up to date.
+std::mutex writeSetupMutex;
+
+char loadChar(const char* slot)
+{
+    return std::atomic_ref<char>(*const_cast<char*>(slot)).load(std::memory_order_relaxed);
+}
+
+void storeChar(char* slot, char value)
+{
+    std::atomic_ref<char>(*slot).store(value, std::memory_order_relaxed);
+}
 
 enum KeyKind {
     KEY_SWITCH,  // one character, kept in the record only
@@ -163,14 +178,14 @@ void storeValue(Works* works, const SetupKey& k, const char* value)
     char* slot = slotOf(works, k);
     switch (k.kind) {
     case KEY_SWITCH:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         if (k.offset == offsetof(Orvosetup, EnableFFT))
-            works->setup->fftMirror = value[0];
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, value[0]);
         if (k.offset == offsetof(Orvosetup, Enable1600))
-            works->setup->fftMirror = '1';
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, '1');
         return;
     case KEY_DIGIT:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         works->*k.digitField = value[0] - k.digitBase;
         return;
     case KEY_TEXT:
@@ -189,7 +204,7 @@ void logSetting(Works* works, const SetupKey& k)
     switch (k.kind) {
     case KEY_SWITCH:
     case KEY_DIGIT:
-        logSys(LOG_INFO, "%s: -%c-", k.key, *slotOf(works, k));
+        logSys(LOG_INFO, "%s: -%c-", k.key, loadChar(slotOf(works, k)));
         break;
     case KEY_TEXT:
         logSys(LOG_INFO, "%s: -%s-", k.key, slotText(works, k).c_str());
@@ -215,6 +230,16 @@ void setSlot(char* slot, size_t width, const char* text)
     size_t n = strnlen(text, width - 1);
     memcpy(slot, text, n);
     slot[n] = '\0';
+}
+
+char setupSwitch(const Orvosetup* s, char Orvosetup::* field)
+{
+    return loadChar(&(s->*field));
+}
+
+void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value)
+{
+    storeChar(&(s->*field), value);
 }
 
 void initSetup(Works* works)
@@ -312,17 +337,18 @@ void readSetup(Works* works)
 
 int writeSetup(Works* works)
 {
+    std::lock_guard<std::mutex> lock(writeSetupMutex);
     std::string text;
     char value[32];
     for (const SetupKey& k : setupKeys) {
         char* slot = slotOf(works, k);
         switch (k.kind) {
         case KEY_SWITCH:
-            snprintf(value, sizeof value, "%c", *slot);
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_DIGIT:
-            *slot = static_cast<char>(digitFieldValue(works, k) + k.digitBase);
-            snprintf(value, sizeof value, "%c", *slot);
+            storeChar(slot, static_cast<char>(digitFieldValue(works, k) + k.digitBase));
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_TEXT:
             snprintf(value, sizeof value, "%s", slotText(works, k).c_str());

@@ -4,6 +4,7 @@
 // are defined by the composition root (src/app/) and called by name from any subsystem.
 #include <pthread.h>
 
+struct Orvosetup;
 struct Works;
 
 using ThreadEntry = void* (*)(void*);
@@ -43,5 +44,5 @@ void StartThreadCommRemote(Works* works);
 void ExitThreadRemote(Works* works);
 
 // The loop of a thread whose work is not done here yet: it stays until running drops to 0
-// or its switch (when given) leaves onValue.
-void idleUntilStopped(Works* works, const char* threadSwitch, char onValue);
+// or its setup switch (when given) leaves onValue.
+void idleUntilStopped(Works* works, char Orvosetup::* threadSwitch, char onValue);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/amp_tables.h"
@@ -71,9 +72,11 @@ struct Works {
     Relaxed<int32_t> catSerFD;
     Relaxed<int32_t> catFD;
 
-    // Fatal error shown full screen: 0 none, 1 amplifier port, 2 CAT port
+    // Fatal error shown full screen: 0 none, 1 amplifier port, 2 CAT port. The text is
+    // written and read under fatalErrorMutex (setFatalError, fatalErrorMessage).
     std::atomic<int32_t> fatalError{0};
     char fatalErrorText[100] = {};
+    std::mutex fatalErrorMutex;
 
     // Amplifier link. The queue is written by any thread and read by the link thread;
     // cmdQueueMutex guards both indexes and the entries.
@@ -275,5 +278,9 @@ extern int CntIP, CntDNS, CntNetMask, CntGateway;
 
 // Puts every field of the start-up table back to its start value; returns works.
 Works* InitGlobalVar(Works* works);
+// Shows a fatal error: its text (cut to the slot), then its code.
+void setFatalError(Works* works, int32_t code, const char* text);
+// A copy of the fatal error's text.
+std::string fatalErrorMessage(Works* works);
 // Posts a code to the front-panel mailbox: waits until it is empty, then stores the code.
 void postTinyCmd(Works* works, uint8_t code);
