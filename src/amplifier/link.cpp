@@ -21,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-int32_t linearProcessStatus = 1;
+Relaxed<int32_t> linearProcessStatus{1};
 int32_t counterrortimeout = 0;
 
 namespace {
@@ -210,7 +210,7 @@ int OpenLinear(Works* works)
         return -1;
     }
     works->linFD = fd;
-    logErr("OK works->linFD=%d (%s) stato:%d\n", fd, path, linearProcessStatus);
+    logErr("OK works->linFD=%d (%s) stato:%d\n", fd, path, linearProcessStatus.load());
     logSys(LOG_INFO, "OK works->linFD=%d (%s)", fd, path);
     return 0;
 }

@@ -1,7 +1,19 @@
 #pragma once
 // The shared state record of the controller. main owns the one instance for the life of
 // the process and hands a pointer to every thread. Each field has one writing thread as a
-// rule; readers accept a value from a previous instant. The few locks are named below.
+// rule; readers accept a value from a previous instant.
+//
+// How the threads share it (the suite runs clean under ThreadSanitizer; keep it so):
+// - a scalar field another thread may read or write is Relaxed<T> (core/relaxed.h), a
+//   std::atomic whose plain accesses are relaxed; std::atomic with its default order where
+//   one value publishes others (tuneStatus, running); pass .load() to printf-style calls;
+// - a record, array or text shared between threads is read and written under the mutex
+//   named where it is declared, and readers take a copy;
+// - fields without either are set before the threads start (the band, filter, fan and
+//   antenna tables, the version and the remote settings), or are written and read by one
+//   thread only so far (the link thread: the reply texts, identity blocks, recSwr and
+//   lastCmdLetters; the network-name thread: lanConnection). A thread that comes to read
+//   or change one of them brings it under a lock of its own, declared here.
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -241,6 +253,9 @@ struct Works {
     // Tuner and banks: network mode, tune memories, automatic tuning, antenna table
     Relaxed<uint8_t> modoTune;
     TuneMemEntry tuneMem[TUNE_ANTENNAS][TUNE_SLOTS] = {};
+    // Guards tuneMem: the link stores and recalls tunes while bank loads and the screen's
+    // look-ups run in other threads. Taken after tuneLock where both are held.
+    std::mutex tuneMemMutex;
     Relaxed<int32_t> tuneStep;
     Relaxed<int32_t> fineTuneOk;
     Relaxed<int32_t> txOn;
