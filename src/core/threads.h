@@ -2,6 +2,7 @@
 // The thread slots of the program and the start functions by setup switch. The slots and
 // the generic start and join live here; the start functions, which know every thread entry,
 // are defined by the composition root (src/app/) and called by name from any subsystem.
+#include <atomic>
 #include <pthread.h>
 
 struct Orvosetup;
@@ -9,10 +10,13 @@ struct Works;
 
 using ThreadEntry = void* (*)(void*);
 
-// A thread identity; valid only while it names a thread this program started.
+// A thread identity; valid only while it names a thread this program started. A slot is
+// started by whichever thread flips its switch and joined by main at the end: valid is
+// stored after id (and read before it) with the atomic's default order, so the thread that
+// sees it set sees the id.
 struct ThreadId {
     pthread_t id{};
-    bool valid = false;
+    std::atomic<bool> valid{false};
 };
 
 extern ThreadId thrGPIO, thrLin, thInit, thDebug, thAggFw, thrKey, thrWsock, thrSer, thrLeggi, thrScrivi, thrCat,

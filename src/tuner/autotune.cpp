@@ -224,7 +224,8 @@ void presetRun(Works* works, const Presets& p, int next)
 }
 
 // States 3, 5, 8, 10: walk a value up by `step` while the SWR does not get worse.
-void climb(Works* works, Relaxed<int32_t>& value, int step, float margin, int next, const char* upText, const char* worseText)
+void climb(Works* works, Relaxed<int32_t>& value, int step, float margin, int next, const char* upText,
+           const char* worseText)
 {
     if (measure(works))
         return;
