@@ -276,6 +276,16 @@ public:
         const size_t from = mark();
         return unit_.waitForFrames([&](const auto& log) { return countFrom(log, from, "ST;") >= size_t(count); }, 10);
     }
+    // Until `count` tuner words have gone out since `from`.
+    bool wordsSent(size_t from, long count)
+    {
+        return unit_.waitForFrames(
+            [&](const auto& log) {
+                const std::vector<std::string> t = hostTexts(log, from);
+                return std::count_if(t.begin(), t.end(), isTuneWordText) >= count;
+            },
+            20);
+    }
     // The queue worked off and two more status replies, so everything queued is on the wire.
     bool settle()
     {
@@ -533,12 +543,7 @@ TEST(AutoTuneLink, AbortCycleLimitAndMaxSwrStoreNothing)
         const size_t from = st.mark();
         testing::internal::CaptureStderr();
         GoTune(w);
-        ASSERT_TRUE(st.unit().waitForFrames(
-            [&](const auto& log) {
-                const std::vector<std::string> t = hostTexts(log, from);
-                return std::count_if(t.begin(), t.end(), isTuneWordText) >= 12;
-            },
-            20));
+        ASSERT_TRUE(st.wordsSent(from, 12));
         ASSERT_EQ(1, w->tuneStatus);
         const size_t pressed = st.mark();
         GoTune(w);
@@ -723,12 +728,7 @@ TEST(AutoTuneLink, StartAndEndAskedForByOtherThreadsAreCarriedOutByTheLink)
         const std::string stored = st.root().read(tuneFile(1));
         const size_t from = st.mark();
         fromAnotherThread([w] { StartAutotune(w); });
-        ASSERT_TRUE(st.unit().waitForFrames(
-            [&](const auto& log) {
-                const std::vector<std::string> t = hostTexts(log, from);
-                return std::count_if(t.begin(), t.end(), isTuneWordText) >= 6;
-            },
-            20));
+        ASSERT_TRUE(st.wordsSent(from, 6));
         ASSERT_EQ(1, w->tuneStatus);
         const size_t asked = st.mark();
         fromAnotherThread([w] { EscAutoTune(w, 0); });
