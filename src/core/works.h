@@ -155,7 +155,9 @@ struct Works {
     // Tuner
     Relaxed<uint32_t> tuneval;
     Relaxed<uint8_t> atuBypass;
-    std::atomic<int32_t> tuneStatus{0};  // sequentially consistent: a reader that sees 0 sees the results of the run
+    // Default (sequentially consistent) order: a thread that sees the end of a run (0) also
+    // sees its results (the best record, the tune memory).
+    std::atomic<int32_t> tuneStatus{0};
     Relaxed<int32_t> capacita;
     Relaxed<int32_t> induttanza;
     std::mutex tuneLock;
