@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <string_view>
 
 namespace {
 
 constexpr const char* SETUP_PATH = "/opt/set/setup.txt";
+constexpr size_t SETUP_LINE_MAX = 99;
 
 enum KeyKind {
     KEY_SWITCH,  // one character, kept in the record only
@@ -276,36 +279,32 @@ void initSetup(Works* works)
 void readSetup(Works* works)
 {
     initSetup(works);
-    FILE* f = fopen(mapPath(SETUP_PATH).c_str(), "r");
-    if (!f) {
+    std::ifstream in(mapPath(SETUP_PATH), std::ios::binary);
+    if (!in) {
         logErr("Init Setup! ");
         writeSetup(works);
         logSys(LOG_ERR, "can't open /opt/set/setup.txt");
         return;
     }
-    char line[100];
-    bool continuation = false;
-    while (fgets(line, sizeof line, f)) {
-        size_t len = strlen(line);
-        bool complete = len > 0 && line[len - 1] == '\n';
-        // The rest of a line longer than the buffer is skipped, never read as a line of its own.
-        bool skip = continuation;
-        continuation = !complete && !feof(f);
-        if (skip)
-            continue;
-        if (complete)
-            line[--len] = '\0';
-        if (len > 0 && line[len - 1] == '\r')
-            line[--len] = '\0';
+    // Lines are taken up to their line end whatever bytes they hold (a zero byte, as a
+    // damaged card leaves behind, must not merge a line with the next), and cut at the
+    // 99 characters a 100-byte line buffer holds; the rest of a longer line is skipped.
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > SETUP_LINE_MAX)
+            line.resize(SETUP_LINE_MAX);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string_view text(line);
         for (const SetupKey& k : setupKeys) {
-            size_t keyLen = strlen(k.key);
-            if (strncmp(line, k.key, keyLen) == 0 && line[keyLen] == ':' && line[keyLen + 1] == ' ') {
-                storeValue(works, k, line + keyLen + 2);
+            const size_t keyLen = strlen(k.key);
+            if (text.size() >= keyLen + 2 && text.starts_with(k.key) && text[keyLen] == ':' &&
+                text[keyLen + 1] == ' ') {
+                storeValue(works, k, line.c_str() + keyLen + 2);
                 break;
             }
         }
     }
-    fclose(f);
     for (const SetupKey& k : setupKeys)
         logSetting(works, k);
 }
