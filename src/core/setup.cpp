@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,18 @@ int toUnits(double value, double scale)
     return static_cast<int>(std::lround(value * scale));
 }
 
+// The audio frame is Multiplier blocks of 240 samples. A multiplier whose frame would not
+// fit an int is refused (logged) and the frame keeps its size, rather than overflow.
+void readFrameMultiplier(Works* works, const char* value)
+{
+    const long long samples = 240LL * atoi(value);
+    if (samples < INT_MIN || samples > INT_MAX) {
+        logSys(LOG_ERR, "Multiplier %s out of range, kept %d samples", value, works->audioFrameSamples);
+        return;
+    }
+    works->audioFrameSamples = static_cast<int>(samples);
+}
+
 #define SLOT(name) offsetof(Orvosetup, name), sizeof(Orvosetup::name)
 #define SWITCH(name) {#name, KEY_SWITCH, SLOT(name), nullptr, 0, nullptr, nullptr}
 #define DIGIT(name, field) {#name, KEY_DIGIT, SLOT(name), &Works::field, '0', nullptr, nullptr}
@@ -73,8 +86,7 @@ const SetupKey setupKeys[] = {
     {"AudioCompress", KEY_DIRECT, SLOT(AudioCompress), nullptr, 0,
      [](Works* w, const char* v) { w->audioBitrate = atoi(v); },
      [](const Works* w) -> int { return w->audioBitrate; }},
-    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0,
-     [](Works* w, const char* v) { w->audioFrameSamples = 240 * atoi(v); }, nullptr},
+    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0, readFrameMultiplier, nullptr},
     TEXT(AudioOut),
     {"Server", KEY_TEXT, SLOT(Server), nullptr, 0,
      [](Works* w, const char* v) { setSlot(w->serverAddr, v); }, nullptr},

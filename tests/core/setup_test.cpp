@@ -120,6 +120,20 @@ TEST_F(SetupFixture, ZeroBytesNeverHideTheNextLine)
     EXPECT_EQ(9, works->maxBank);
 }
 
+TEST_F(SetupFixture, MultiplierTooLargeForAFrameIsRefused)
+{
+    // 240 x 99999999 does not fit an int: the frame keeps its size instead of overflowing.
+    root.write("opt/set/setup.txt", "Multiplier: 4\n");
+    readSetup(works.get());
+    EXPECT_EQ(960, works->audioFrameSamples);
+    root.write("opt/set/setup.txt", "Multiplier: 99999999\n");
+    readSetup(works.get());
+    EXPECT_EQ(240, works->audioFrameSamples) << "the start value stays";
+    root.write("opt/set/setup.txt", "Multiplier: -9999999\n");
+    readSetup(works.get());
+    EXPECT_EQ(240, works->audioFrameSamples);
+}
+
 TEST_F(SetupFixture, FailedRemountWritesNothing)
 {
     root.write("opt/set/setup.txt", "WebSocket: 2\n");
