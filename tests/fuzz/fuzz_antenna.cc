@@ -16,7 +16,7 @@ void checkTable(const Works& works, int mode)
     if (mode < 0 || mode > 2)
         fuzz::fail("interface mode %d", mode);
     if (works.antennaRows < 0 || works.antennaRows > ANT_ROWS)
-        fuzz::fail("%d antenna rows", works.antennaRows);
+        fuzz::fail("%d antenna rows", works.antennaRows.load());
     for (int i = 0; i < ANT_ROWS; ++i) {
         const AntennaRow& r = works.antennaTable[i];
         if (memchr(r.band, '\0', sizeof r.band) == nullptr)

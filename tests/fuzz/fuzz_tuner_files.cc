@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (e.present && (DecodeInduttanzaFromTuneval(works->tuneval) != e.induttanza ||
                           DecodeCapacitaFromTuneval(works->tuneval) != e.capacita))
             fuzz::fail("slot %d holds L %u C %u, recalled as word %08x", slot, e.induttanza, e.capacita,
-                       works->tuneval);
+                       works->tuneval.load());
     }
     while (takeQueuedCmd(works.get()) >= 0) {
     }
