@@ -708,7 +708,6 @@ TEST(AutoTuneLink, StartAndEndAskedForByOtherThreadsAreCarriedOutByTheLink)
         const size_t from = st.mark();
         testing::internal::CaptureStderr();
         fromAnotherThread([w] { StartAutotune(w); });
-        EXPECT_EQ(0, w->tuneStatus) << "only asked for: the link starts it at its next status reply";
         const bool started = waitFor([w] { return w->tuneStatus != 0; }, 10);
         const bool ended = started && waitFor([w] { return w->tuneStatus == 0; }, 90);
         const bool settled = st.settle();
