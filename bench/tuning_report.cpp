@@ -32,7 +32,7 @@ constexpr double NOISE_RELATIVE = 0.005;
 constexpr double NOISE_COUNTS = 0.5;
 // Time of one tuning step on the paced link (status poll, reply, tune word, reply and the
 // link's pauses), as the paced end-to-end tuning test measures it; --poll-ms= overrides.
-constexpr double DEFAULT_POLL_MS = 0;
+constexpr double DEFAULT_POLL_MS = 43.3;
 
 struct Case {
     sim::AntennaLoad load;
@@ -177,8 +177,10 @@ void printFixedCases()
     fflush(stdout);
 }
 
-// A load of the seeded set: frequency log-uniform over 1.8 to 54 MHz, impedance magnitude
-// log-uniform over 8 ohm to 2.5 kohm at a phase angle uniform over -75 to +75 degrees.
+// A load of the seeded set: frequency log-uniform over 1.8 to 54 MHz; nine loads in ten with
+// an impedance magnitude log-uniform over 5 ohm to 5 kohm at a phase angle uniform over -80
+// to +80 degrees, the tenth far outside (0.5 to 2 ohm, or 10 to 50 kohm, at up to 88 degrees),
+// where the network often cannot match.
 struct SeededLoad {
     double hz;
     sim::Impedance z;
@@ -188,13 +190,19 @@ std::vector<SeededLoad> seededLoads(uint32_t seed, int count)
 {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> logHz(std::log(1.8e6), std::log(54e6));
-    std::uniform_real_distribution<double> logOhms(std::log(8.0), std::log(2500.0));
-    std::uniform_real_distribution<double> angle(-75.0, 75.0);
+    std::uniform_real_distribution<double> logOhms(std::log(5.0), std::log(5000.0));
+    std::uniform_real_distribution<double> logLow(std::log(0.5), std::log(2.0));
+    std::uniform_real_distribution<double> logHigh(std::log(10e3), std::log(50e3));
+    std::uniform_real_distribution<double> angle(-80.0, 80.0);
+    std::uniform_real_distribution<double> wideAngle(-88.0, 88.0);
     std::vector<SeededLoad> loads;
     for (int i = 0; i < count; ++i) {
         const double hz = std::exp(logHz(random));
-        const double magnitude = std::exp(logOhms(random));
-        const double phi = angle(random) * 3.141592653589793 / 180.0;
+        const bool outside = i % 10 == 9;
+        const double magnitude = !outside ? std::exp(logOhms(random))
+                                 : i % 20 == 9 ? std::exp(logLow(random))
+                                               : std::exp(logHigh(random));
+        const double phi = (outside ? wideAngle(random) : angle(random)) * 3.141592653589793 / 180.0;
         loads.push_back({hz, std::polar(magnitude, phi)});
     }
     return loads;

@@ -22,7 +22,7 @@ constexpr int CONFIRM_COUNT = 3;
 // Readings within this share of the best are measured again before the choice.
 constexpr float CONFIRM_SHARE = 1.03f;
 // A walk ending below this SWR spares the other side its walk.
-constexpr float GOOD_MATCH = 1.1f;
+constexpr float GOOD_MATCH = 1.05f;
 // Stored tunes within this many slots either side of the frequency's slot are starting points.
 constexpr int MEMORY_REACH = 200;
 constexpr int FIRST_OUTER_STEP = 4;
@@ -287,9 +287,16 @@ bool nextBracketPoint(Bracket& b, const Setting& best, int axis, const std::vect
     }
     // The lowest point with a measured neighbour on each side: the parabola's vertex.
     const Neighbours n = neighboursOf(best, axis, points);
-    if (!n.below || !n.above || b.vertexTries >= VERTEX_TRIES)
+    if ((!n.below && !n.above) || b.vertexTries >= VERTEX_TRIES)
         return false;
     b.vertexTries += 1;
+    if (!n.below || !n.above) {
+        // The lowest point lies at the end of the range: halfway to its one neighbour.
+        const int gap = valueOf(n.below ? *n.below : *n.above, axis) - valueOf(best, axis);
+        next = best;
+        valueOf(next, axis) += gap / 2;
+        return std::abs(gap) > 1 && !explored(next, axis, points);
+    }
     const double x = vertexOf(valueOf(*n.below, axis), reflected(meanOf(*n.below)), valueOf(best, axis),
                               reflected(meanOf(best)), valueOf(*n.above, axis), reflected(meanOf(*n.above)));
     next = best;
