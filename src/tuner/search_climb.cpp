@@ -17,7 +17,7 @@ constexpr int STATE_RUN = TUNE_START_CLIMB + 1;  // one measurement and one new 
 constexpr int VALUE_MAX = 511;
 // Measurements the walks may use; the polish and the confirmation after them add a few.
 constexpr int WALK_BUDGET = 84;
-constexpr int POLISH_BUDGET = 94;
+constexpr int POLISH_BUDGET = 92;
 constexpr int CONFIRM_COUNT = 3;
 // Readings within this share of the best are measured again before the choice.
 constexpr float CONFIRM_SHARE = 1.03f;
@@ -30,7 +30,7 @@ constexpr int FIRST_LINE_STEP = 8;
 constexpr int MIN_LINE_STEP = 4;
 constexpr int MAX_STEP = 128;
 // Parabola refinements of a bracketed minimum, for the line and for the valley.
-constexpr int VERTEX_TRIES = 2;
+constexpr int VERTEX_TRIES = 4;
 constexpr float NO_READING = 999.0f;
 
 struct Setting {
