@@ -23,6 +23,8 @@ constexpr int CONFIRM_COUNT = 3;
 constexpr float CONFIRM_SHARE = 1.03f;
 // A walk ending below this SWR spares the other side its walk.
 constexpr float GOOD_MATCH = 1.05f;
+// Both walks ending above this SWR: a third walk from the best other seed.
+constexpr float POOR_MATCH = 1.5f;
 // Stored tunes within this many slots either side of the frequency's slot are starting points.
 constexpr int MEMORY_REACH = 200;
 constexpr int FIRST_OUTER_STEP = 4;
@@ -75,6 +77,8 @@ struct Climb {
     bool measuring = false;
     Phase phase = Phase::Seeds;
     std::vector<Setting> walks;     // starting points of the walks still to run
+    Setting reserve;                // a third starting point (see planWalks)
+    bool hasReserve = false;
     std::vector<Setting> valley;    // the valley points (line results) of the present walk
     Setting centre;                 // the best valley point so far
     Bracket outer;
@@ -366,6 +370,15 @@ void planWalks()
             climb.walks.push_back(best[i]);
     if (climb.walks.size() == 2 && swr[1] < swr[0])
         std::swap(climb.walks[0], climb.walks[1]);
+    // In reserve: the best seed away from those two, for a load both walks leave poorly matched.
+    const Reading* other = nullptr;
+    for (const Reading& r : climb.readings)
+        if (std::find(climb.walks.begin(), climb.walks.end(), r.at) == climb.walks.end() &&
+            (!other || r.mean() < other->mean()))
+            other = &r;
+    if (other && other->mean() < NO_READING)
+        climb.reserve = other->at;
+    climb.hasReserve = other && other->mean() < NO_READING;
 }
 
 const Reading* bestOverall()
@@ -409,6 +422,10 @@ void startPolish()
 void nextWalkOrPolish()
 {
     climb.walks.erase(climb.walks.begin());
+    if (climb.walks.empty() && climb.hasReserve && bestOverall()->mean() > POOR_MATCH) {
+        climb.walks.push_back(climb.reserve);
+        climb.hasReserve = false;
+    }
     if (!climb.walks.empty() && bestOverall()->mean() > GOOD_MATCH && cnttune < WALK_BUDGET)
         startWalk(climb.walks.front());
     else
