@@ -34,6 +34,10 @@ constexpr int MAX_STEP = 128;
 // Parabola refinements of a bracketed minimum, for the line and for the valley.
 constexpr int VERTEX_TRIES = 4;
 constexpr float NO_READING = 999.0f;
+// A valley point reading within this share of the centre counts as flat; at most FLAT_LOOKS
+// longer steps look past flat stretches in one walk.
+constexpr float FLAT_SHARE = 1.01f;
+constexpr int FLAT_LOOKS = 2;
 
 struct Setting {
     int side = TUNE_MODE_CL;
@@ -82,6 +86,7 @@ struct Climb {
     std::vector<Setting> valley;    // the valley points (line results) of the present walk
     Setting centre;                 // the best valley point so far
     Bracket outer;
+    int flatLooks = 0;              // longer outer steps taken past a flat stretch
     double slope = 0;               // inner values per outer value along the valley
     Setting line;                   // the best point of the present line so far
     Bracket inner;
@@ -347,6 +352,7 @@ void startWalk(const Setting& from)
     climb.valley.clear();
     climb.outer = Bracket{};
     climb.outer.step = FIRST_OUTER_STEP;
+    climb.flatLooks = 0;
     climb.slope = 0;
     startLine(from, std::max(FIRST_LINE_STEP, lineStepAt(valueOf(from, 1 - outerAxis(from.side)))));
     logErr("CLIMB walk %s from L %d C %d\n", sideText(from.side), from.l, from.c);
@@ -460,6 +466,12 @@ bool valleyPoint()
             climb.slope = static_cast<double>(valueOf(climb.line, 1 - axis) - valueOf(climb.centre, 1 - axis)) / du;
         climb.centre = climb.line;
         paid(climb.outer);
+    } else if (!climb.outer.closing && climb.flatLooks < FLAT_LOOKS &&
+               meanOf(climb.line) <= meanOf(climb.centre) * FLAT_SHARE) {
+        // About the same as the centre: the valley may be flat here (about a peak of the
+        // network's resistance); a longer step in the same direction looks past it.
+        climb.flatLooks += 1;
+        climb.outer.step = std::min(climb.outer.step * 4, MAX_STEP);
     }
     return nextValleyPoint();
 }
