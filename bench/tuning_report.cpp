@@ -1,8 +1,10 @@
 // Tuning report: for each scenario load and frequency, the SWR each search of the
 // automatic tuner ends with and the status polls it took (in-process, one TuneTask step
 // per simulated status reply), beside the best SWR any of the 2 x 512 x 512 settings of
-// the simulated tuner reaches on that load (brute force). Then the time of one status
-// step and of the brute-force sweep.
+// the simulated tuner reaches on that load (brute force); the relays each search switches.
+// Then a seeded set of loads over 1.8 to 54 MHz with the bridge's reading noise on, and a
+// table per search: share within 2 % of the best, polls, relay changes, time at the link's
+// tuning poll. Then the time of the brute-force sweep.
 #include "antenna_loads.h"
 #include "core/setup.h"
 #include "core/works.h"
