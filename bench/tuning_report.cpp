@@ -152,7 +152,7 @@ struct QuietStderr {
     }
 };
 
-void printFixedCases()
+void printFixedCases(int traced)
 {
     printf("\nTuning report (drive 5 W, 50 W forward; no target SWR; cycle limit 600; exact readings)\n");
     printf("%-16s %7s %17s |", "load", "MHz", "Z load (ohm)");
@@ -162,11 +162,14 @@ void printFixedCases()
     for (int i = 0; i < SEARCHES; ++i)
         printf(" %-19s|", "SWR   polls relays");
     printf("\n");
+    int index = 0;
     for (const Case& c : cases()) {
         const double hz = c.mhz * 1e6;
         const sim::Impedance z = c.load.impedance(hz);
         Results res;
-        {
+        if (++index == traced) {
+            res = runAll(z, hz, 0);
+        } else {
             QuietStderr quiet;
             res = runAll(z, hz, 0);
         }
@@ -304,7 +307,8 @@ int main(int argc, char** argv)
     double pollMs = DEFAULT_POLL_MS;
     bool perLoad = false;
     bool seededOnly = false;
-    int traced = 0;  // the load of the seeded set whose tuner log goes to stderr
+    int traced = 0;      // the load of the seeded set whose tuner log goes to stderr
+    int tracedCase = 0;  // the same for the fixed cases
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -314,6 +318,8 @@ int main(int argc, char** argv)
             seed = static_cast<uint32_t>(std::strtoul(a.c_str() + 7, nullptr, 10));
         else if (a.rfind("--poll-ms=", 0) == 0)
             pollMs = std::atof(a.c_str() + 10);
+        else if (a.rfind("--trace-case=", 0) == 0)
+            tracedCase = std::atoi(a.c_str() + 13);
         else if (a.rfind("--trace=", 0) == 0)
             traced = std::atoi(a.c_str() + 8);
         else if (a == "--per-load")
@@ -325,7 +331,7 @@ int main(int argc, char** argv)
     }
     argc = kept;
     if (!seededOnly)
-        printFixedCases();
+        printFixedCases(tracedCase);
     printSeededSet(seed, loads, pollMs / 1000.0, perLoad, traced);
     if (seededOnly) {
         std::filesystem::remove_all(dir);
