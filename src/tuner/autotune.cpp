@@ -8,6 +8,7 @@
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "tuner/search_climb.h"
 #include "tuner/tune_memory.h"
 #include "tuner/tune_word.h"
 
@@ -58,9 +59,6 @@ bool bestMeasuredHere(const Works* works)
 {
     return bestOrigin.measured && bestOrigin.slot == slotOf(works) && bestOrigin.antenna == works->antenna;
 }
-
-// The end of a run, on the link thread (the searches' own ends and the requested ones).
-void endSearch(Works* works, int save);
 
 // The tuning presets of the band row of the current frequency; `count` presets are used
 // (preset 0 always, then up to the first absent one).
@@ -366,7 +364,7 @@ void completeSearch(Works* works)
         break;
     case 12:
         if (!measure(works))
-            endSearch(works, 1);
+            endAutotune(works, 1);
         break;
     default:
         break;
@@ -422,7 +420,7 @@ void fineSearch(Works* works)
         break;
     case 206:
         if (!measure(works))
-            endSearch(works, 1);
+            endAutotune(works, 1);
         break;
     default:
         break;
@@ -566,7 +564,7 @@ void presetSearch(Works* works)
             return;
         TuneEnd(works);
         works->recMode = 0;
-        endSearch(works, 1);
+        endAutotune(works, 1);
         break;
     default:
         break;
@@ -582,12 +580,15 @@ void beginSearch(Works* works)
     if (works->atuBypass)
         return;
     const char tipo = works->setup ? works->setup->AutoTuneTipo : '0';
-    if (works->fineTuneOk == 1) {
+    // The climbing search starts from the present setting anyway: it needs no fine search.
+    if (works->fineTuneOk == 1 && tipo != TUNE_TIPO_CLIMB) {
         logErr("TUNE FINE------------!!!!!!!!!!!!!!!!!!!!!!!!!!\n ");
         works->tuneStep = TUNE_START_FINE;
     } else {
         logErr("TUNE COMPLETE------------ TIPO: %c !!!!!!!!!!!!!!!!!!!!!!!!!!\n ", tipo);
-        works->tuneStep = tipo == '0' ? TUNE_START_COMPLETE : TUNE_START_PRESET;
+        works->tuneStep = tipo == '0'               ? TUNE_START_COMPLETE
+                          : tipo == TUNE_TIPO_CLIMB ? TUNE_START_CLIMB
+                                                    : TUNE_START_PRESET;
     }
     IncPNTIn_CMDLinear(CMD_PROTECTION_ON, works);
     IncPNTIn_CMDLinear(CMD_ATTENUATOR_TUNE, works);
@@ -603,29 +604,6 @@ void beginSearch(Works* works)
         IncPNTIn_CMDLinear(CMD_AN_STATE, works);
     }
     logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode.load(), works->tuneStep.load());
-}
-
-void endSearch(Works* works, int save)
-{
-    // A best above 6.0 is never stored; neither is one that was not measured on this slot
-    // and antenna (that is no "Max SWR": the log line says why).
-    if (miglioretuneParam.swr > STORE_LIMIT_SWR) {
-        AddErrore(works, ERR_TUNE_MAX_SWR);
-        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
-    } else if (!bestMeasuredHere(works)) {
-        if (save == 1)
-            logErr("------- TUNE NOT STORED: best (SWR %05.2f) not measured on slot %d antenna %d\n",
-                   static_cast<double>(miglioretuneParam.swr), slotOf(works), works->antenna.load());
-    } else if (save == 1) {
-        InsertTuneToMem(works, works->numBanco, works->antenna);
-        works->fineTuneOk = 1;
-    }
-    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
-    cnttune = 0;
-    if (works->autoTuneMode & 0x01)
-        works->autoTuneMode |= 0x04;
-    works->thresholdRow = -1;
-    works->tuneStatus = 0;
 }
 
 // Queues a start or an end for the link thread. A full queue keeps what it holds: the
@@ -650,6 +628,29 @@ bool tuneComing(Works* works)
 }
 
 } // namespace
+
+void endAutotune(Works* works, int save)
+{
+    // A best above 6.0 is never stored; neither is one that was not measured on this slot
+    // and antenna (that is no "Max SWR": the log line says why).
+    if (miglioretuneParam.swr > STORE_LIMIT_SWR) {
+        AddErrore(works, ERR_TUNE_MAX_SWR);
+        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
+    } else if (!bestMeasuredHere(works)) {
+        if (save == 1)
+            logErr("------- TUNE NOT STORED: best (SWR %05.2f) not measured on slot %d antenna %d\n",
+                   static_cast<double>(miglioretuneParam.swr), slotOf(works), works->antenna.load());
+    } else if (save == 1) {
+        InsertTuneToMem(works, works->numBanco, works->antenna);
+        works->fineTuneOk = 1;
+    }
+    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
+    cnttune = 0;
+    if (works->autoTuneMode & 0x01)
+        works->autoTuneMode |= 0x04;
+    works->thresholdRow = -1;
+    works->tuneStatus = 0;
+}
 
 void GoTune(Works* works)
 {
@@ -684,7 +685,7 @@ void ServeTuneRequests(Works* works)
         if (works->tuneRequests[i] == TUNE_REQUEST_START)
             beginSearch(works);
         else
-            endSearch(works, works->tuneRequests[i] == TUNE_REQUEST_END_SAVE ? 1 : 0);
+            endAutotune(works, works->tuneRequests[i] == TUNE_REQUEST_END_SAVE ? 1 : 0);
     }
     works->tuneRequestCount = 0;
 }
@@ -697,12 +698,14 @@ void TuneTask(Works* works)
     if (cnttune > SWRTimeoutCICLI[selector]) {
         logErr("%d max cicli-> esco\n", cnttune);
         TuneEnd(works);
-        endSearch(works, 0);
+        endAutotune(works, 0);
         AddErrore(works, works->swrEscAutoTune == 0 ? ERR_TUNE_TIMEOUT : ERR_TUNE_SWR_WARNING);
         AttivaDisattivaProtezione(works, 1);
         return;
     }
-    if (works->tuneStep >= TUNE_START_PRESET)
+    if (works->tuneStep >= TUNE_START_CLIMB)
+        climbSearch(works);
+    else if (works->tuneStep >= TUNE_START_PRESET)
         presetSearch(works);
     else if (works->tuneStep >= TUNE_START_FINE)
         fineSearch(works);
@@ -725,7 +728,7 @@ int TuneStep(Works* works)
         logErr("ESC AUTO TUNE TARGET FOUND! %05.2f ( %01.4f) FOUND!\n", static_cast<double>(measured),
                static_cast<double>(works->swrEscAutoTune));
         TuneEnd(works);
-        endSearch(works, 1);
+        endAutotune(works, 1);
         return 1;
     }
     return 0;
