@@ -22,4 +22,4 @@ int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned 
 int encodeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
                     unsigned int pixelSize, std::vector<unsigned char>& out);
 // The visible memory of a framebuffer record, as above.
-int writeFrameBufferPng(const FrameBuffer* fb, const char* path);
+int writeFrameBufferPng(FrameBuffer* fb, const char* path);
