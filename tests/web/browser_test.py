@@ -26,6 +26,8 @@ import urllib.request
 import websockets
 
 WIDTH, HEIGHT = 800, 480
+SANITIZER_REPORTS = ("WARNING: ThreadSanitizer:", "ERROR: AddressSanitizer:", "ERROR: LeakSanitizer:",
+                     "runtime error:")
 
 
 class Cdp:
@@ -186,6 +188,14 @@ class Unit:
                 self.proc.kill()
                 self.proc.wait(10)
         self.log.close()
+        # A sanitizer report of the simulator (or of the controller, whose stderr it echoes
+        # here only when asked, but whose reports it keeps in its own file) fails the test.
+        for path in (self.log.name, os.path.join(self.root, "sim", "ampctl.stderr")):
+            with open(path, errors="replace") as f:
+                text = f.read()
+            for marker in SANITIZER_REPORTS:
+                if marker in text:
+                    raise AssertionError(f"sanitizer report in {path}:\n{text[text.index(marker):][:3000]}")
         return self.proc.returncode
 
 
@@ -344,8 +354,10 @@ async def run(args):
     finally:
         if browser:
             browser.stop()
-        status = unit.stop() if unit else None
-        shutil.rmtree(tmp, ignore_errors=True)
+        try:
+            status = unit.stop() if unit else None
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
     if status not in (0, None):
         raise AssertionError(f"ampsim ended with status {status}")
 
