@@ -441,10 +441,11 @@ bool AmpBoard::writePaced(std::string_view bytes, double& tFirst, double& tLast)
         if (paced) {
             // The bytes go out in the batches a serial driver hands on, at most one wake-up
             // a millisecond: each write takes every byte due by then, none before its time.
+            // The first byte goes alone: the later ones are timed from its moment.
             sleepUntil(std::max(due(done), lastWrite + kPacingBatchSeconds));
             const double now = monoSeconds();
             chunk = 1;
-            while (done + chunk < bytes.size() && due(done + chunk) <= now)
+            while (done > 0 && done + chunk < bytes.size() && due(done + chunk) <= now)
                 ++chunk;
         }
         const ssize_t n = ::write(fd_, bytes.data() + done, chunk);
