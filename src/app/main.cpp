@@ -122,6 +122,7 @@ void shutDown(Works* works)
     joinLogged(thrLeggi, isOn(s->EnableRead), "Radezevuvedo joined th_leggi end");
     joinLogged(thrScrivi, isOn(s->EnableWrite), "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, s->WebSocket != '0', "Radezevuvedo joined Wsocket end");
+    joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
     joinLogged(thrCat, isOn(s->EnableCAT), "Radezevuvedo joined Cat end");
     joinLogged(thrCatSer, isOn(s->enaCatSer), "Radezevuvedo joined CatSerial end");
     joinLogged(thrSer, isOn(s->enaser), "Radezevuvedo joined Serial end");
@@ -215,6 +216,7 @@ int main(int, char**)
     if (isOn(s->EnableKeyb))
         startThread(thrKey, keyb, works.get());
     StartThreadSoket(works.get());
+    StartThreadHamlib(works.get());
     StartThreadIXO(works.get());
 
     if (isOn(s->EnableWrite) || isOn(s->EnableRead) || isOn(s->EnableCAT) || isOn(s->EnableFFT)) {
