@@ -97,15 +97,14 @@ bool parseNumber(std::string_view word, double& value)
     return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
 }
 
+// A whole word as a whole number (written as Hamlib's clients write them, "2" or "2.0").
 bool parseInteger(std::string_view word, long& value)
 {
-    if (word.empty() || word.size() > 20)
+    double number = 0;
+    if (!parseNumber(word, number) || number != std::floor(number) || std::fabs(number) > 1e9)
         return false;
-    const std::string text(word);
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text.c_str(), &end, 10);
-    return end == text.c_str() + text.size() && errno != ERANGE;
+    value = static_cast<long>(number);
+    return true;
 }
 
 void appendReport(std::string& reply, int code)

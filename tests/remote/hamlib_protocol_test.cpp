@@ -91,8 +91,8 @@ TEST(HamlibProtocol, SetsQueueTheBoardCommandsOnlyWhenAllowedAndValid)
     const char* refused[] = {"\\set_powerstat 2", "F 7100000", "R 1"};
     for (const char* line : refused)
         EXPECT_EQ("RPRT -9\n", answer(w, line)) << line;
-    const char* bad[] = {"\\set_powerstat 1", "\\set_powerstat", "\\set_powerstat 2x", "F", "F 14e", "F 50",
-                         "F 61000000", "F nan", "F inf", "R", "R one"};
+    const char* bad[] = {"\\set_powerstat 1", "\\set_powerstat", "\\set_powerstat 2x", "\\set_powerstat 2.5",
+                         "F", "F 14e", "F 50", "F 61000000", "F nan", "F inf", "R", "R one"};
     for (const char* line : bad)
         EXPECT_EQ("RPRT -1\n", answer(w, line, true)) << line;
     EXPECT_TRUE(drainQueue(w).empty());
