@@ -163,13 +163,13 @@ int answerLevel(Works* works, std::string_view level, std::string& reply)
 {
     struct PowerLevel {
         std::string_view name;
-        float Works::* field;
+        float (*read)(const Works*);
     };
     static const PowerLevel powers[] = {
-        {"PWRFORWARD", &Works::pwrFwd},
-        {"PWRREFLECTED", &Works::pwrRefl},
-        {"PWRINPUT", &Works::pwrIn},
-        {"PWRPEAK", &Works::pwrPeak},
+        {"PWRFORWARD", [](const Works* w) -> float { return w->pwrFwd; }},
+        {"PWRREFLECTED", [](const Works* w) -> float { return w->pwrRefl; }},
+        {"PWRINPUT", [](const Works* w) -> float { return w->pwrIn; }},
+        {"PWRPEAK", [](const Works* w) -> float { return w->pwrPeak; }},
     };
     if (level == "?") {
         reply += "SWR PWRFORWARD PWRREFLECTED PWRINPUT PWRPEAK FAULT WARNING\n";
@@ -182,7 +182,7 @@ int answerLevel(Works* works, std::string_view level, std::string& reply)
     }
     for (const PowerLevel& p : powers) {
         if (p.name == level) {
-            const float watts = works->*p.field;
+            const float watts = p.read(works);
             appendLine(reply, "%ld", std::lround(static_cast<double>(watts)));
             return 0;
         }
