@@ -133,7 +133,7 @@ struct Works {
     int32_t sfValue = 0;
     int32_t freqSensIn = 0;
     int32_t freqPeriodTime = 0;
-    uint32_t svcFlags = 0;
+    std::atomic<uint32_t> svcFlags{0};  // service switches: bit 0 firmware update armed (LED low), bit 1 remote service, bit 2 board in firmware update, bit 3 interface update
 
     // Tuner
     uint32_t tuneval = 0;
@@ -205,7 +205,6 @@ struct Works {
     int32_t imgY = 0;
     std::atomic<uint8_t> tinyCmd{0};
     uint8_t tinyCmdActive = 0;
-    uint8_t vadcRaw = 0;  // amplifier supply reading of the front-panel micro
     int32_t tinyPollIdx = 0;    // rotation 0..3 of the front-panel micro's poll codes
     int32_t tinyPollDelay = 0;  // button polls until the next exchange with the micro
     // Replies of the front-panel micro: version, 12 V, 15 V and amplifier voltage readings.
