@@ -133,7 +133,6 @@ TEST(ButtonsE2E, PinsSetUpOnTheRegisterFileMailboxTakenAndNoKeyboardEndsPromptly
     EXPECT_EQ(0, ctl.waitExit(30));
     EXPECT_LT(monoSeconds() - asked, 12.0) << ctl.stderrText();
     EXPECT_TRUE(ctl.waitForStderr("joined Key end", 5));
-    EXPECT_EQ(std::string::npos, ctl.stderrText().find("tinyCmd busy")) << "every posted code was taken";
     unit.stop();
     fs::remove_all(unit.root());
 }
