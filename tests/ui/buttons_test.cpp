@@ -1,6 +1,8 @@
-// The front-panel micro link against the simulated register block, access by access, and
-// the poll schedule and reply storage of the button thread.
+// The button thread on the simulated register block: the front-panel micro link access by
+// access, the poll schedule and reply storage, the pins and outputs, a press to the key handler.
+#include "core/setup.h"
 #include "core/works.h"
+#include "display/framebuffer.h"
 #include "front_panel_micro.h"
 #include "platform/clock.h"
 #include "platform/gpio.h"
@@ -144,7 +146,7 @@ TEST(FrontPanelMicro, PollRotationMailboxAndReplyStorage)
     EXPECT_EQ(0x11, works->supply[0]);
 }
 
-TEST(FrontPanelMicro, ButtonLoopSetsUpPinsDrivesOutputsAndPollsTheMicro)
+TEST(ButtonThread, SetsUpPinsDrivesOutputsAndPollsTheMicro)
 {
     auto works = std::make_unique<Works>();
     InitGlobalVar(works.get());
@@ -184,6 +186,35 @@ TEST(FrontPanelMicro, ButtonLoopSetsUpPinsDrivesOutputsAndPollsTheMicro)
     EXPECT_EQ(block.micro().reading(2) & 0xFF, works->supply[2]);
     works->running = 0;
     loop.join();
+}
+
+// A press on the block's button pin reaches the key handler, which renews the time of the
+// last activity.
+TEST(ButtonThread, HandsAPressToTheKeyHandler)
+{
+    auto works = std::make_unique<Works>();
+    auto setup = std::make_unique<Orvosetup>();
+    std::unique_ptr<FrameBuffer, void (*)(FrameBuffer*)> fb{fbCreateInMemory(800, 480, 4), fbDestroy};
+    works->setup = setup.get();
+    initSetup(works.get());
+    works->fb = fb.get();
+    works->running = 1;
+    works->lastActivity = 0;
+    sim::GpioBlockModel block(true);
+    gpioSetUp(block);
+    std::thread loop([&] { buttonLoop(works.get(), block); });
+    sleepMs(50);
+    EXPECT_EQ(0, works->lastActivity.load()) << "nothing pressed yet";
+    const int64_t before = monoMillis();
+    block.setButton(4, true);
+    sleepMs(100);
+    block.setButton(4, false);
+    const double end = monoSeconds() + 20;
+    while (works->lastActivity == 0 && monoSeconds() < end)
+        sleepMs(10);
+    works->running = 0;
+    loop.join();
+    EXPECT_GE(works->lastActivity.load(), before);
 }
 
 } // namespace
