@@ -5,15 +5,34 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
+#include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 namespace {
 
 constexpr const char* SETUP_PATH = "/opt/set/setup.txt";
+constexpr size_t SETUP_LINE_MAX = 99;
+
+// One writeSetup at a time: it also brings the record's number slots up to date.
+std::mutex writeSetupMutex;
+
+char loadChar(const char* slot)
+{
+    return std::atomic_ref<char>(*const_cast<char*>(slot)).load(std::memory_order_relaxed);
+}
+
+void storeChar(char* slot, char value)
+{
+    std::atomic_ref<char>(*slot).store(value, std::memory_order_relaxed);
+}
 
 enum KeyKind {
     KEY_SWITCH,  // one character, kept in the record only
@@ -28,10 +47,10 @@ struct SetupKey {
     KeyKind kind;
     size_t offset;  // slot in Orvosetup
     size_t width;
-    int32_t Works::*digitField;       // KEY_DIGIT
-    char digitBase;                   // KEY_DIGIT: '0', or '1' for the antenna
+    Relaxed<int32_t> Works::*digitField;  // KEY_DIGIT
+    char digitBase;                        // KEY_DIGIT: '0', or '1' for the antenna
     void (*onRead)(Works*, const char* value);
-    int (*fileValue)(const Works*);   // KEY_NUMBER, KEY_DIRECT: value in file units
+    int (*fileValue)(const Works*);        // KEY_NUMBER, KEY_DIRECT: value in file units
 };
 
 // Scaled settings are written back rounded to the nearest unit: a plain truncation of a
@@ -39,6 +58,18 @@ struct SetupKey {
 int toUnits(double value, double scale)
 {
     return static_cast<int>(std::lround(value * scale));
+}
+
+// The audio frame is Multiplier blocks of 240 samples. A multiplier whose frame would not
+// fit an int is refused (logged) and the frame keeps its size, rather than overflow.
+void readFrameMultiplier(Works* works, const char* value)
+{
+    const long long samples = 240LL * atoi(value);
+    if (samples < INT_MIN || samples > INT_MAX) {
+        logSys(LOG_ERR, "Multiplier %s out of range, kept %d samples", value, works->audioFrameSamples.load());
+        return;
+    }
+    works->audioFrameSamples = static_cast<int>(samples);
 }
 
 #define SLOT(name) offsetof(Orvosetup, name), sizeof(Orvosetup::name)
@@ -70,8 +101,7 @@ const SetupKey setupKeys[] = {
     {"AudioCompress", KEY_DIRECT, SLOT(AudioCompress), nullptr, 0,
      [](Works* w, const char* v) { w->audioBitrate = atoi(v); },
      [](const Works* w) -> int { return w->audioBitrate; }},
-    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0,
-     [](Works* w, const char* v) { w->audioFrameSamples = 240 * atoi(v); }, nullptr},
+    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0, readFrameMultiplier, nullptr},
     TEXT(AudioOut),
     {"Server", KEY_TEXT, SLOT(Server), nullptr, 0,
      [](Works* w, const char* v) { setSlot(w->serverAddr, v); }, nullptr},
@@ -163,14 +193,14 @@ void storeValue(Works* works, const SetupKey& k, const char* value)
     char* slot = slotOf(works, k);
     switch (k.kind) {
     case KEY_SWITCH:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         if (k.offset == offsetof(Orvosetup, EnableFFT))
-            works->setup->fftMirror = value[0];
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, value[0]);
         if (k.offset == offsetof(Orvosetup, Enable1600))
-            works->setup->fftMirror = '1';
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, '1');
         return;
     case KEY_DIGIT:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         works->*k.digitField = value[0] - k.digitBase;
         return;
     case KEY_TEXT:
@@ -189,7 +219,7 @@ void logSetting(Works* works, const SetupKey& k)
     switch (k.kind) {
     case KEY_SWITCH:
     case KEY_DIGIT:
-        logSys(LOG_INFO, "%s: -%c-", k.key, *slotOf(works, k));
+        logSys(LOG_INFO, "%s: -%c-", k.key, loadChar(slotOf(works, k)));
         break;
     case KEY_TEXT:
         logSys(LOG_INFO, "%s: -%s-", k.key, slotText(works, k).c_str());
@@ -215,6 +245,16 @@ void setSlot(char* slot, size_t width, const char* text)
     size_t n = strnlen(text, width - 1);
     memcpy(slot, text, n);
     slot[n] = '\0';
+}
+
+char setupSwitch(const Orvosetup* s, char Orvosetup::* field)
+{
+    return loadChar(&(s->*field));
+}
+
+void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value)
+{
+    storeChar(&(s->*field), value);
 }
 
 void initSetup(Works* works)
@@ -276,53 +316,50 @@ void initSetup(Works* works)
 void readSetup(Works* works)
 {
     initSetup(works);
-    FILE* f = fopen(mapPath(SETUP_PATH).c_str(), "r");
-    if (!f) {
+    std::ifstream in(mapPath(SETUP_PATH), std::ios::binary);
+    if (!in) {
         logErr("Init Setup! ");
         writeSetup(works);
         logSys(LOG_ERR, "can't open /opt/set/setup.txt");
         return;
     }
-    char line[100];
-    bool continuation = false;
-    while (fgets(line, sizeof line, f)) {
-        size_t len = strlen(line);
-        bool complete = len > 0 && line[len - 1] == '\n';
-        // The rest of a line longer than the buffer is skipped, never read as a line of its own.
-        bool skip = continuation;
-        continuation = !complete && !feof(f);
-        if (skip)
-            continue;
-        if (complete)
-            line[--len] = '\0';
-        if (len > 0 && line[len - 1] == '\r')
-            line[--len] = '\0';
+    // Lines are taken up to their line end whatever bytes they hold (a zero byte, as a
+    // damaged card leaves behind, must not merge a line with the next), and cut at the
+    // 99 characters a 100-byte line buffer holds; the rest of a longer line is skipped.
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > SETUP_LINE_MAX)
+            line.resize(SETUP_LINE_MAX);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string_view text(line);
         for (const SetupKey& k : setupKeys) {
-            size_t keyLen = strlen(k.key);
-            if (strncmp(line, k.key, keyLen) == 0 && line[keyLen] == ':' && line[keyLen + 1] == ' ') {
-                storeValue(works, k, line + keyLen + 2);
+            const size_t keyLen = strlen(k.key);
+            if (text.size() >= keyLen + 2 && text.starts_with(k.key) && text[keyLen] == ':' &&
+                text[keyLen + 1] == ' ') {
+                storeValue(works, k, line.c_str() + keyLen + 2);
                 break;
             }
         }
     }
-    fclose(f);
     for (const SetupKey& k : setupKeys)
         logSetting(works, k);
 }
 
 int writeSetup(Works* works)
 {
+    std::lock_guard<std::mutex> lock(writeSetupMutex);
     std::string text;
     char value[32];
     for (const SetupKey& k : setupKeys) {
         char* slot = slotOf(works, k);
         switch (k.kind) {
         case KEY_SWITCH:
-            snprintf(value, sizeof value, "%c", *slot);
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_DIGIT:
-            *slot = static_cast<char>(digitFieldValue(works, k) + k.digitBase);
-            snprintf(value, sizeof value, "%c", *slot);
+            storeChar(slot, static_cast<char>(digitFieldValue(works, k) + k.digitBase));
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_TEXT:
             snprintf(value, sizeof value, "%s", slotText(works, k).c_str());

@@ -5,10 +5,12 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 #include "tuner/tune_memory.h"
+#include "tuner/tune_word.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -23,6 +25,15 @@ bool nextNumber(const char*& p, long& value)
         return false;
     p = end;
     return true;
+}
+
+// A tune the tuner can be set to: present 0 or 1, network mode 0..3, inductance and
+// capacitance 0..511 (9 bits each). Anything else would reach the board cut to its bits.
+bool tuneInRange(long present, long modo, long induttanza, long capacita)
+{
+    constexpr long STEPS = 512;
+    return present >= 0 && present <= 1 && modo >= 0 && modo <= TUNE_MODE_BYPASS && induttanza >= 0 &&
+           induttanza < STEPS && capacita >= 0 && capacita < STEPS;
 }
 
 } // namespace
@@ -40,6 +51,7 @@ std::string atuFileName(int bank, int antenna)
 
 void LoadTabAtu(Works* works, int bank, int antenna)
 {
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     TuneMemEntry* memory = tuneMemoryOf(works, antenna);
     std::fill(memory, memory + TUNE_SLOTS, TuneMemEntry{});
     int dataLines = 0;
@@ -62,6 +74,10 @@ void LoadTabAtu(Works* works, int bank, int antenna)
         for (long& f : fields)
             if (!nextNumber(p, f))
                 break;
+        if (!tuneInRange(fields[1], fields[2], fields[3], fields[4])) {
+            logErr("LoadTabAtu: tune out of range refused: %s\n", text.c_str());
+            return true;
+        }
         TuneMemEntry& e = memory[slot];
         e.present = static_cast<uint8_t>(fields[1]);
         e.modo = static_cast<uint8_t>(fields[2]);
@@ -74,6 +90,7 @@ void LoadTabAtu(Works* works, int bank, int antenna)
 void SaveTabAtu(Works* works, int bank, int antenna)
 {
     logErr("SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     const TuneMemEntry* memory = tuneMemoryOf(works, antenna);
     std::string content;
     char line[96];
