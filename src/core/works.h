@@ -150,6 +150,8 @@ struct Works {
     Relaxed<int32_t> sfValue;
     Relaxed<int32_t> freqSensIn;
     Relaxed<int32_t> freqPeriodTime;
+    // Service switches: bit 0 firmware update armed (front-panel LED low), bit 1 remote
+    // service, bit 2 board in firmware update, bit 3 interface update.
     Relaxed<uint32_t> svcFlags;
 
     // Tuner
@@ -228,7 +230,6 @@ struct Works {
     Relaxed<int32_t> imgY;
     std::atomic<uint8_t> tinyCmd{0};
     Relaxed<uint8_t> tinyCmdActive;
-    Relaxed<uint8_t> vadcRaw;  // amplifier supply reading of the front-panel micro
     Relaxed<int32_t> tinyPollIdx;    // rotation 0..3 of the front-panel micro's poll codes
     Relaxed<int32_t> tinyPollDelay;  // button polls until the next exchange with the micro
     // Replies of the front-panel micro: version, 12 V, 15 V and amplifier voltage readings.
