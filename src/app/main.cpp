@@ -10,13 +10,14 @@
 #include "core/threads.h"
 #include "core/works.h"
 #include "display/framebuffer.h"
-#include "display/picture.h"
 #include "display/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "transceiver/serial_link.h"
 #include "ui/buttons.h"
 #include "ui/keyboard.h"
+#include "ui/layout.h"
+#include "ui/menu.h"
 #include "ui/screen_loop.h"
 
 #include <csignal>
@@ -36,9 +37,8 @@ void stopOnSignal(int)
 
 void showPicture(Works* works, const char* name)
 {
-    setSlot(works->imgName, name);
-    getPng(works, 1);
-    fbSetBack(works->fb);
+    setBackground(works, name);
+    startFrame(works);
     fbRealize(works->fb);
 }
 
@@ -204,7 +204,9 @@ int main(int, char**)
     startThread(thAggFw, AggFWThread, works.get());
 
     showPicture(works.get(), "statusB");
+    InitMenuOrvo(works.get());
     SerParam parameters;
+    LoadButtons(works.get(), parameters);
     getParameters(&parameters, works.get());
     works->frequency = parameters.frequency;
 

@@ -7,6 +7,24 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+
+namespace {
+std::mutex lanMutex;
+LanAddresses lanSettings;
+} // namespace
+
+LanAddresses lanAddresses()
+{
+    std::lock_guard<std::mutex> lock(lanMutex);
+    return lanSettings;
+}
+
+void setLanAddresses(const LanAddresses& addresses)
+{
+    std::lock_guard<std::mutex> lock(lanMutex);
+    lanSettings = addresses;
+}
 
 void ReadLANconnection(Works* works)
 {
