@@ -112,7 +112,7 @@ void shutDown(Works* works)
     Orvosetup* s = works->setup;
     logErr("Close..\n");
     showPicture(works, "start");
-    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, works->fb, 0);
+    drawFittedText(works->fb, 9, 8, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255);
     fbRealize(works->fb);
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");

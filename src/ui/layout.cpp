@@ -90,6 +90,28 @@ void statusLine(Works* works, int y, const char* title, const char* value)
 
 } // namespace
 
+void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int y, const char* text, int red,
+                    int green, int blue)
+{
+    constexpr int leftMargin = 10;
+    constexpr int rightMargin = 790;
+    for (int s : {slot, fallbackSlot}) {
+        const int width = getStringSpace(s, text);
+        if (x + width <= rightMargin) {
+            putString(s, x, y, text, red, green, blue, fb, 0);
+            return;
+        }
+        if (leftMargin + width <= rightMargin) {
+            putString(s, rightMargin - width, y, text, red, green, blue, fb, 0);
+            return;
+        }
+    }
+    std::string cut(text);
+    while (!cut.empty() && leftMargin + getStringSpace(fallbackSlot, cut.c_str()) > rightMargin)
+        cut.pop_back();
+    putString(fallbackSlot, leftMargin, y, cut.c_str(), red, green, blue, fb, 0);
+}
+
 void setBackground(Works* works, const char* name)
 {
     std::lock_guard<std::mutex> lock(pictureMutex);

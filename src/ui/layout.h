@@ -4,6 +4,7 @@
 // the screen, which the key handler and the screen loop both change.
 struct Works;
 struct SerParam;
+struct FrameBuffer;
 
 // Geometry of one soft button: fill columns, top-line columns, label positions.
 struct ButtonGeometry {
@@ -33,6 +34,12 @@ void DrawError(Works* works);
 void DrawTastoErrore(Works* works, int x0, int x1, int listPosition);
 void ViewStatusTX(Works* works);
 void ViewStatusInfo(Works* works, const SerParam& parameters);
+
+// A line of text that may be longer than the room right of x: drawn at x in `slot` when it
+// fits before the right margin (x 790), else moved left as far as x 10, else in the
+// smaller `fallbackSlot` the same way, else cut to fit.
+void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int y, const char* text, int red,
+                    int green, int blue);
 
 // The background picture: loads the named picture into the background buffer under the
 // picture lock (the key handler and the screen loop both load pictures).
