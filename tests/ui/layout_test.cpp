@@ -181,6 +181,13 @@ TEST(Layout, FaultTilesShowTheNewestSixAndNothingOverAPage)
             differing += withEight[i++] != pixel(works.fb(), x, y);
     EXPECT_EQ(0, differing);
 
+    // Every error's two lines fit inside the narrowest tile (its border excluded).
+    for (int code = 0; code < ERROR_CODES; ++code) {
+        const ErrorDescriptor d = errorDescriptor(works.get(), code);
+        for (const char* line : {d.title, d.detail})
+            EXPECT_LE(tileColumns[0][0] + 4 + getStringSpace(10, line), tileColumns[0][1]) << code << " " << line;
+    }
+
     // Any page over the views hides the tiles.
     works->statusView = 2;
     clearScreen(works.fb());
