@@ -16,9 +16,8 @@ struct Command {
 };
 
 const Command fixedCommands[] = {
-    {0, "VSM;"}, {1, "ST;"}, {8, "FM;"}, {10, "MT;"}, {13, "CPFFFF;"}, {16, "AT11;"},
-    {17, "MP0;"}, {18, "MP1;"}, {32, "MR0;"}, {34, "GS;"}, {36, "ER0000;"}, {37, "ER0001;"},
-    {38, "ER0002;"},
+    {0, "VSM;"}, {1, "ST;"}, {8, "FM;"}, {10, "MT;"}, {13, "CPFFFF;"}, {17, "MP0;"}, {18, "MP1;"},
+    {32, "MR0;"}, {34, "GS;"}, {36, "ER0000;"}, {37, "ER0001;"}, {38, "ER0002;"},
 };
 
 const char* attenuatorText(int code)

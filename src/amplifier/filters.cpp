@@ -6,7 +6,6 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 
-#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -59,9 +58,7 @@ void SaveTabFiltri(Works* works)
 {
     logErr("SaveTabFiltri \n");
     int result = writeSettingsFile(FILTER_PATH, filterFileText(works));
-    if (result == SETTINGS_REMOUNT_FAILED)
-        logErr("can't mount rw /opt/set/ error %d\n", errno);
-    else if (result != SETTINGS_WRITTEN)
+    if (result == SETTINGS_OPEN_FAILED)
         logErr("SaveTabFiltri: can't write %s\n", FILTER_PATH);
 }
 

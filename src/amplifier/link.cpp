@@ -313,8 +313,10 @@ void* Linear(void* arg)
                 snprintf(computed, sizeof computed, "--");
             }
             if (!match) {
+                // Reported, then decoded all the same. The decoder chooses the next command:
+                // taking one from the queue here as well would drop it during a burst.
                 logErr("**** CHK ERROR!! %s %s\n", computed, received);
-                NextCmdPriority(works, 1);
+                works->retryCount = 0;
                 sleepMs(20);
             }
             linearProcessStatus = LINK_DECODE;

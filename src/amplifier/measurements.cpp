@@ -34,9 +34,13 @@ int charToInt(char c)
 
 float CalcolaTemp(int raw)
 {
-    // A reading at or above full scale is an open (or very cold) sensor: the table's cold end.
-    if (raw >= ADC_FULL)
+    // Full scale is an open (or very cold) sensor: the table's cold end. A reading past full
+    // scale gives a negative resistance, below the table's last entry: the hot end, as for a
+    // reading of 0, so a faulty converter trips the protection instead of hiding heat.
+    if (raw == ADC_FULL)
         return TEMP_MIN;
+    if (raw > ADC_FULL)
+        return TEMP_MAX;
     if (raw < 0)
         raw = 0;
     const float r = static_cast<float>(raw) * 10.0f / static_cast<float>(ADC_FULL - raw);

@@ -8,7 +8,6 @@
 #include "platform/settings_file.h"
 #include "platform/shell.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -41,10 +40,8 @@ std::string tempLogRecord(Works* works, const char* dateTime, bool alarm)
 int LogTempFunction(Works* works, int mode)
 {
     std::lock_guard<std::mutex> lock(tempLogMutex);
-    if (remountRw() != 0) {
-        logErr("can't mount rw /opt/set/ error %d\n", errno);
+    if (remountRw() != 0)
         return 0;
-    }
     if (mode == -1) {
         char command[64];
         snprintf(command, sizeof command, "rm %s", TEMP_LOG_PATH);

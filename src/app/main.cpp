@@ -13,6 +13,7 @@
 #include "display/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/settings_file.h"
 #include "transceiver/serial_link.h"
 #include "ui/buttons.h"
 #include "ui/keyboard.h"
@@ -170,6 +171,7 @@ int main(int, char**)
     signal(SIGPIPE, SIG_IGN);
 
     InitErrorTable(works.get());
+    removeStaleTempFiles();
     ReadConfigFile(works.get());
     InitMicroCmd(works.get());
     ReadVentolaFile(works.get());

@@ -7,6 +7,7 @@
 #include "display/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/settings_file.h"
 #include "platform/shell.h"
 
 #include <cerrno>
@@ -45,22 +46,15 @@ void* AggFWThread(void* arg)
         sleepMs(1000);
     if (!works->running)
         return nullptr;
-    if (runShell("mount -o remount defaults,rw /opt/set") != 0) {
-        int err = errno;
-        logSys(LOG_ERR, "can't mount rw /opt/set/ error %d", err);
-        logErr("can't mount rw /opt/set/ error %d\n", err);
+    if (remountRw() != 0)
         return nullptr;
-    }
     if (runShell("rm -f /opt/good >/dev/null 2>&1") != 0) {
         int err = errno;
         logSys(LOG_ERR, "can't :rm -f /opt/good >/dev/null 2>&1  ->error %d", err);
         logErr("can't :rm -f /opt/good >/dev/null 2>&1  ->error %d\n", err);
         return nullptr;
     }
-    if (runShell("mount -v -n -o remount -r /opt/set") != 0) {
-        int err = errno;
-        logSys(LOG_ERR, "can't mount ro /opt/set/ error %d", err);
-    }
+    remountRo();
     logErr("--------- END THREAD AGG FW!!!\n");
     return nullptr;
 }

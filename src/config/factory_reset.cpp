@@ -9,7 +9,6 @@
 #include "platform/shell.h"
 #include "tuner/tuner_files.h"
 
-#include <cerrno>
 #include <string>
 
 void DeleteFileConf(Works* works, int bank, int kind)
@@ -19,10 +18,8 @@ void DeleteFileConf(Works* works, int bank, int kind)
         logErr("DeleteFileConf: no file for bank %d kind %d\n", bank, kind);
         return;
     }
-    if (remountRw() != 0) {
-        logErr("can't mount rw /opt/set/ error %d", errno);
+    if (remountRw() != 0)
         return;
-    }
     const std::string name = kind == 3 ? antennaFileName(bank) : atuFileName(bank, kind);
     if (runShell("rm -f " + name) != 0)
         logSys(LOG_ERR, "can't delete file bank %d", bank);

@@ -17,16 +17,15 @@
 
 namespace {
 
-// Hides the console text cursor. The redirection target goes through the root mapping
-// (written as a word of its own so that mapCommand sees it); in a simulated root without
-// a console, or with something there that could block an open (a FIFO), nothing is run.
+// Hides the console text cursor. In a simulated root without a console, or with something
+// there that could block an open (a FIFO), nothing is run.
 void hideCursor()
 {
     const std::string tty = mapPath("/dev/tty0");
     struct stat st {};
     if (stat(tty.c_str(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISREG(st.st_mode)))
         return;
-    runShell("/bin/echo -e -n '\x1b[?25l' > /dev/tty0");
+    runShell("/bin/echo -e -n '\x1b[?25l' >/dev/tty0");
 }
 
 unsigned char* allocBuffer(unsigned int size)

@@ -9,6 +9,7 @@ std::string rootPrefix();
 // The path as seen by this process: the prefix followed by the absolute path.
 // Relative paths are returned unchanged.
 std::string mapPath(std::string_view absPath);
-// A shell command with every blank-separated word that is an absolute path mapped,
-// except /dev/null (redirections such as ">/dev/null" are not words of their own).
+// A shell command with every absolute path mapped: blank-separated words that are one, and
+// the target of a redirection written against its operator (">/dev/tty0", "2>/tmp/x").
+// /dev/null stays as it is.
 std::string mapCommand(std::string_view command);

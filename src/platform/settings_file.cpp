@@ -6,12 +6,38 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+constexpr const char* SETTINGS_DIR = "/opt/set/";
+constexpr std::string_view TEMP_SUFFIX = ".tmp";
+
 std::recursive_mutex settingsWriteMutex;
+
+std::string tempPathOf(const std::string& target)
+{
+    return target + std::string(TEMP_SUFFIX);
+}
+
+std::vector<std::string> tempFileNames(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (const dirent* e = readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.size() > TEMP_SUFFIX.size() && name.substr(name.size() - TEMP_SUFFIX.size()) == TEMP_SUFFIX)
+            names.emplace_back(name);
+    }
+    closedir(d);
+    return names;
+}
 
 bool writeAll(int fd, std::string_view content)
 {
@@ -31,8 +57,11 @@ bool writeAll(int fd, std::string_view content)
 int remountRw()
 {
     if (runShell("mount -o remount defaults,rw /opt/set") != 0) {
+        // A write that cannot happen: the system log and standard error both say so.
         int err = errno;
         logSys(LOG_ERR, "can't mount rw /opt/set/ error %d", err);
+        logErr("can't mount rw /opt/set/ error %d\n", err);
+        errno = err;
         return -1;
     }
     return 0;
@@ -43,6 +72,7 @@ void remountRo()
     if (runShell("mount -v -n -o remount -r /opt/set") != 0) {
         int err = errno;
         logSys(LOG_ERR, "can't mount ro /opt/set/ error %d", err);
+        errno = err;
     }
 }
 
@@ -50,7 +80,7 @@ int replaceFileAtomically(std::string_view absPath, std::string_view content)
 {
     std::lock_guard<std::recursive_mutex> lock(settingsWriteMutex);
     const std::string target = mapPath(absPath);
-    const std::string temp = target + ".tmp";
+    const std::string temp = tempPathOf(target);
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return SETTINGS_OPEN_FAILED;
@@ -78,6 +108,29 @@ int writeSettingsFile(std::string_view absPath, std::string_view content)
     int result = replaceFileAtomically(absPath, content);
     remountRo();
     return result;
+}
+
+int removeStaleTempFiles()
+{
+    std::lock_guard<std::recursive_mutex> lock(settingsWriteMutex);
+    const std::vector<std::string> names = tempFileNames(mapPath(SETTINGS_DIR));
+    if (names.empty())
+        return 0;
+    if (remountRw() != 0)
+        return -1;
+    int removed = 0;
+    for (const std::string& name : names) {
+        const std::string path = std::string(SETTINGS_DIR) + name;
+        if (unlink(mapPath(path).c_str()) == 0) {
+            ++removed;
+            logErr("removed stale temporary file %s (a save was interrupted)\n", path.c_str());
+            logSys(LOG_INFO, "removed stale temporary file %s", path.c_str());
+        } else {
+            logSys(LOG_ERR, "can't remove stale temporary file %s error %d", path.c_str(), errno);
+        }
+    }
+    remountRo();
+    return removed;
 }
 
 bool readWholeFile(std::string_view absPath, std::string& out)

@@ -19,5 +19,9 @@ int replaceFileAtomically(std::string_view absPath, std::string_view content);
 // The two remount commands with their log lines; remountRw returns 0 when the partition is writable.
 int remountRw();
 void remountRo();
+// Removes the temporary files a save killed midway left in the settings directory (under
+// the remount, one log line each). Returns the number removed, -1 when the partition could
+// not be made writable.
+int removeStaleTempFiles();
 // Reads a whole file (real-system path, mapped here); false when it cannot be opened.
 bool readWholeFile(std::string_view absPath, std::string& out);

@@ -35,15 +35,27 @@ constexpr float PRESET_GOOD_SWR = 1.05f;
 constexpr int PRESETS = 5;
 constexpr int SWEEP_STEPS = 20;
 
-// Whether the best record comes from a measurement of this frequency and antenna: a fine
-// search keeps the record of the search before it, and must not take over a record that
-// was never measured (start-up, a cleared record) or was measured somewhere else.
+// Where the best record was measured: the tune-memory slot and antenna it counts for. The
+// measured frequency moves by a few hertz between polls, so a best counts for its slot,
+// not for the exact hertz. A fine search keeps the record of the search before it and must
+// not take over a record that was never measured (start-up, a cleared record, a reading
+// without RF) or that belongs to another slot or antenna.
 struct BestOrigin {
     bool measured = false;
-    uint32_t frequency = 0;
+    int slot = -1;
     int antenna = 0;
 };
 BestOrigin bestOrigin;
+
+int slotOf(const Works* works)
+{
+    return AtuIdxSearch(works->frequency, nullptr, nullptr, nullptr, nullptr);
+}
+
+bool bestMeasuredHere(const Works* works)
+{
+    return bestOrigin.measured && bestOrigin.slot == slotOf(works) && bestOrigin.antenna == works->antenna;
+}
 
 // The tuning presets of the band row of the current frequency; `count` presets are used
 // (preset 0 always, then up to the first absent one).
@@ -119,7 +131,7 @@ const char* sideText(uint32_t word)
 // A best record counts as measured only from a reading with RF (an SWR of 0 is no reading).
 void markBestMeasured(Works* works)
 {
-    bestOrigin = {miglioretuneParam.swr > 0.01f, works->frequency, works->antenna};
+    bestOrigin = {miglioretuneParam.swr > 0.01f, slotOf(works), works->antenna};
 }
 
 // Steps 1 and 2 of a measurement and the count: the reading of the last status reply is
@@ -687,12 +699,15 @@ void TuneEnd(Works* works)
 
 void EscAutoTune(Works* works, int save)
 {
-    // Only a best record measured here may be stored; one above 6.0 never is.
-    const bool measuredHere = bestOrigin.measured && bestOrigin.frequency == works->frequency &&
-                              bestOrigin.antenna == works->antenna;
-    if (miglioretuneParam.swr > STORE_LIMIT_SWR || !measuredHere) {
+    // A best above 6.0 is never stored; neither is one that was not measured on this slot
+    // and antenna (that is no "Max SWR": the log line says why).
+    if (miglioretuneParam.swr > STORE_LIMIT_SWR) {
         AddErrore(works, ERR_TUNE_MAX_SWR);
         logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
+    } else if (!bestMeasuredHere(works)) {
+        if (save == 1)
+            logErr("------- TUNE NOT STORED: best (SWR %05.2f) not measured on slot %d antenna %d\n",
+                   static_cast<double>(miglioretuneParam.swr), slotOf(works), works->antenna);
     } else if (save == 1) {
         InsertTuneToMem(works, works->numBanco, works->antenna);
         works->fineTuneOk = 1;
@@ -724,9 +739,7 @@ void Clr_vTuneParam_fast(Works* works)
     // Without a best record measured here, the present setting is the best so far, with
     // the reading of the last status reply as its measurement when there was RF (else 999,
     // which any real measurement replaces).
-    const bool measuredHere = bestOrigin.measured && bestOrigin.frequency == works->frequency &&
-                              bestOrigin.antenna == works->antenna;
-    if (!measuredHere) {
+    if (!bestMeasuredHere(works)) {
         miglioretuneParam = tuneParam;
         if (works->swr <= 0.01f)
             miglioretuneParam.swr = 999.0f;

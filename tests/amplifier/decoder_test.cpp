@@ -161,6 +161,8 @@ TEST(Decoder, ShortRefusedAndUnknownRepliesGoThroughTheRetryPath)
     };
     const Case cases[] = {
         {"ST0000;", true},           // a status reply without its readings
+        {"STG100000000000000000000000000000000;", true},  // status digit not hex
+        {"ST01000000000000000000000000X0000000;", true},  // status byte 2 not hex
         {"ST12345678901234567890123456789;", true},
         {"VSM12;", true},
         {"FM0123;", true},

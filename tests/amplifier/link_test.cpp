@@ -139,11 +139,9 @@ TEST_F(LinkFixture, RefusedUnknownAndBadCrcReplies)
     ASSERT_TRUE(waitHost("MP0;", 2));
     EXPECT_EQ(2u, works->retryTotal);
 
-    // A wrong CRC and lower-case CRC digits are reported, then decoded: no resend.
+    // A wrong CRC is reported, then decoded: no resend.
     unit.board().injectFault(sim::Fault::wrongCrc(1, "AN"));
     IncPNTIn_CMDLinear(21, works.get());
-    unit.board().injectFault(sim::Fault::lowerCaseCrc(1, "GS"));
-    IncPNTIn_CMDLinear(34, works.get());
     // A reply split across writes is put together.
     unit.board().injectFault(sim::Fault::split(3, 30, 1, "SA"));
     IncPNTIn_CMDLinear(7, works.get());
@@ -151,7 +149,6 @@ TEST_F(LinkFixture, RefusedUnknownAndBadCrcReplies)
     ASSERT_TRUE(waitHost("FM;", countHost(unit.wireLog(), "FM;") + 1));
     auto log = unit.wireLog();
     EXPECT_EQ(1u, countHost(log, "AN0;"));
-    EXPECT_EQ(1u, countHost(log, "GS;"));
     EXPECT_EQ(3u, countHost(log, "SA1;"));
     EXPECT_EQ(2u, works->retryTotal);
     EXPECT_FALSE(ExistError(works.get(), 4));
@@ -159,6 +156,101 @@ TEST_F(LinkFixture, RefusedUnknownAndBadCrcReplies)
     EXPECT_NE(std::string::npos, err.find("CMD Errato:SA!;"));
     EXPECT_NE(std::string::npos, err.find("cmd non riconosciuto:ZZ"));
     EXPECT_NE(std::string::npos, err.find("**** CHK ERROR!! "));
+}
+
+TEST_F(LinkFixture, LowerCaseCrcDigitsAloneAreACrcError)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    // The board's "MP0;" reply carries the CRC B5: in lower case it is "b5MP0;".
+    unit.board().injectFault(sim::Fault::lowerCaseCrc(1, "MP"));
+    testing::internal::CaptureStderr();
+    IncPNTIn_CMDLinear(17, works.get());
+    ASSERT_TRUE(waitHost("MP0;", 1));
+    ASSERT_TRUE(waitHost("FM;", countHost(unit.wireLog(), "FM;") + 1));
+    std::string err = testing::internal::GetCapturedStderr();
+    auto log = unit.wireLog();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const auto& e) { return !e.toBoard && e.frame == "b5MP0;"; }));
+    EXPECT_NE(std::string::npos, err.find("**** CHK ERROR!! B5 b5MP0;\n")) << err;
+    EXPECT_EQ(1u, countHost(log, "MP0;")) << "decoded all the same: no resend";
+    EXPECT_EQ(0u, works->retryTotal);
+}
+
+TEST_F(LinkFixture, BadCrcReplyDuringABurstLosesNoQueuedCommand)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    // The first identity reply of the burst comes back with a wrong CRC.
+    unit.board().injectFault(sim::Fault::wrongCrc(1, "ER"));
+    for (int number : {17, 36, 37, 38, 18})
+        IncPNTIn_CMDLinear(number, works.get());
+    works->cmdBurst = 1;
+    ASSERT_TRUE(unit.waitForFrames(
+        [](const auto& log) {
+            auto t = hostTexts(log);
+            return countHost(log, "MP1;") == 1 && t.back() == "ST;";
+        },
+        5));
+    auto texts = hostTexts(unit.wireLog());
+    auto mp0 = std::find(texts.begin(), texts.end(), "MP0;");
+    ASSERT_GE(texts.end() - mp0, 6);
+    EXPECT_EQ((std::vector<std::string>{"MP0;", "ER0000;", "ER0001;", "ER0002;", "MP1;", "ST;"}),
+              std::vector<std::string>(mp0, mp0 + 6));
+    EXPECT_EQ(0, works->cmdBurst.load());
+}
+
+TEST_F(LinkFixture, StatusReplyAfterRetriesKeepsTheRetryCount)
+{
+    // The link starts with "ST;": two status polls go unanswered, the third is answered;
+    // the queued command after it then has only the retries the status poll left over.
+    unit.board().injectFault(sim::Fault::silence(2, "ST"));
+    unit.board().injectFault(sim::Fault::silence(2, "SA"));
+    IncPNTIn_CMDLinear(7, works.get());
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1, 20));
+    auto texts = hostTexts(unit.wireLog());
+    std::vector<std::string> expected = {"ST;", "ST;", "ST;", "SA1;", "SA1;", "ST;", "FM;"};
+    ASSERT_GE(texts.size(), expected.size());
+    EXPECT_EQ(expected, std::vector<std::string>(texts.begin(), texts.begin() + 7));
+    EXPECT_EQ(1u, works->retryStops);
+    EXPECT_TRUE(ExistError(works.get(), 4));
+    EXPECT_STREQ("Err SA", works->errTable[4].detail);
+}
+
+TEST_F(LinkFixture, OverlongReplyWrapsTheReceiveBuffer)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    // 500 bytes without ";" fill the buffer; the good reply after them starts it again.
+    unit.board().injectFault(sim::Fault::garbageBytes(std::string(500, 'x') + sim::AmpBoard::frame("MP0;"), 1, "MP"));
+    testing::internal::CaptureStderr();
+    IncPNTIn_CMDLinear(17, works.get());
+    ASSERT_TRUE(waitHost("MP0;", 1));
+    ASSERT_TRUE(waitHost("FM;", countHost(unit.wireLog(), "FM;") + 1));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n"));
+    EXPECT_EQ(std::string::npos, err.find("CHK ERROR")) << err;
+    EXPECT_EQ(1u, countHost(unit.wireLog(), "MP0;")) << "the reply after the wrap is taken";
+    EXPECT_EQ(0u, works->retryTotal);
+}
+
+TEST_F(LinkFixture, MicroResetLeavesTheLinkIdle)
+{
+    startLink();
+    ASSERT_TRUE(waitHost("FM;", 1));
+    IncPNTIn_CMDLinear(30, works.get());
+    IncPNTIn_CMDLinear(7, works.get());
+    ASSERT_TRUE(waitHost("MR1;", 1));
+    const size_t frames = unit.wireLog().size();
+    usleep(1500000);
+    EXPECT_EQ(LINK_IDLE, linearProcessStatus);
+    EXPECT_EQ(0, works->pageIdx);
+    EXPECT_EQ(4u, works->svcFlags & 4u);
+    // Nothing more goes out: neither the board's reply nor the queued command moves it.
+    auto log = unit.wireLog();
+    EXPECT_EQ(0u, countHost(log, "SA1;"));
+    for (size_t i = frames; i < log.size(); i++)
+        EXPECT_FALSE(log[i].toBoard) << log[i].frame;
 }
 
 } // namespace

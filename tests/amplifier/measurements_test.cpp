@@ -30,7 +30,8 @@ TEST(Measurements, ThermistorTableAndClamps)
     EXPECT_FLOAT_EQ(80.0f, CalcolaTemp(100));     // hotter than the table's 80: clamped
     EXPECT_FLOAT_EQ(-10.0f, CalcolaTemp(4000));   // very cold: clamped
     EXPECT_FLOAT_EQ(-10.0f, CalcolaTemp(4095));   // open sensor: no division by zero
-    EXPECT_FLOAT_EQ(-10.0f, CalcolaTemp(9999));   // beyond the converter
+    EXPECT_FLOAT_EQ(80.0f, CalcolaTemp(4096));    // beyond the converter: past the table's
+    EXPECT_FLOAT_EQ(80.0f, CalcolaTemp(9999));    // last entry, clamped like the hot end
     // Monotonic: more raw means a higher resistance means colder.
     for (int raw = 100; raw < 4000; raw += 50)
         EXPECT_GE(CalcolaTemp(raw), CalcolaTemp(raw + 50)) << raw;

@@ -143,6 +143,16 @@ TEST(Thermal, ReadCpuTempRunsMyTemp)
     ReadCPUTemp(works.get());
     EXPECT_FLOAT_EQ(61.5f, works->cpuTemp1);
     EXPECT_FLOAT_EQ(57.2f, works->cpuTemp2);
+
+    // my_temp fails: the last readings stay, the failure is logged, the program goes on.
+    root.write("sim/my_temp.fail", "");
+    root.write("sim/cpu_temp", "70.0");
+    testing::internal::CaptureStderr();
+    ReadCPUTemp(works.get());
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FLOAT_EQ(61.5f, works->cpuTemp1);
+    EXPECT_FLOAT_EQ(57.2f, works->cpuTemp2);
+    EXPECT_NE(std::string::npos, err.find("ReadCPUTemp: no reading from my_temp\n"));
 }
 
 TEST(TempLog, HeaderRecordsRestartAndReadOnlyPartition)

@@ -1,11 +1,13 @@
 // The real ampctl binary on a simulated unit: start-up, the link's first frames, the
 // settings file, retries on the wire, and the orderly shutdown on SIGTERM.
 #include "controller_process.h"
+#include "display/snapshot.h"
 #include "sim_unit.h"
 #include "support/files.h"
 #include "support/wire.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <filesystem>
 #include <fstream>
@@ -140,6 +142,72 @@ TEST(StartupE2E, OneRemoteSwitchStartsTheWholeRemoteGroup)
         }
     }
     EXPECT_EQ(std::string::npos, err.find("joined Key end")) << "the keyboard was never started";
+    unit.stop();
+    std::filesystem::remove_all(unit.root());
+}
+
+} // namespace
+
+namespace {
+
+// A picture as 8-bit RGB, empty when it cannot be read.
+std::vector<unsigned char> pictureRgb(const std::string& path, png_uint_32& width)
+{
+    png_image pi{};
+    pi.version = PNG_IMAGE_VERSION;
+    std::vector<unsigned char> rgb;
+    if (!png_image_begin_read_from_file(&pi, path.c_str()))
+        return rgb;
+    pi.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(pi));
+    width = pi.width;
+    if (!png_image_finish_read(&pi, nullptr, rgb.data(), 0, nullptr))
+        rgb.clear();
+    return rgb;
+}
+
+// Pixels of rows 0 .. rows-1 of the panel (blue, green, red, unused) that differ from the picture.
+size_t differingPixels(const std::string& panel, const std::string& picture, int rows)
+{
+    png_uint_32 width = 0;
+    const std::vector<unsigned char> rgb = pictureRgb(picture, width);
+    if (rgb.empty() || width != 800 || panel.size() < 800u * 480u * 4u)
+        return SIZE_MAX;
+    size_t differ = 0;
+    for (size_t p = 0; p < 800u * static_cast<size_t>(rows); p++)
+        differ += panel[4 * p + 2] != static_cast<char>(rgb[3 * p]) ||
+                  panel[4 * p + 1] != static_cast<char>(rgb[3 * p + 1]) ||
+                  panel[4 * p] != static_cast<char>(rgb[3 * p + 2]);
+    return differ;
+}
+
+TEST(StartupE2E, BigModelShowsItsStartPictureAndInterruptedSavesAreCleared)
+{
+    sim::SimUnit unit(freshTempDir("e2e-start120"));
+    unit.board().state().setAmpModel('1');
+    std::filesystem::create_directories(unit.path("opt/set"));
+    writeFile(unit.path("opt/set/setup.txt.tmp"), "EnableKe");
+    const std::string pictures = AMPCTL_BUILD_DIR "/pictures";
+    sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), pictures);
+    // The board answered its identity before the start picture was chosen.
+    ASSERT_TRUE(ctl.waitForStderr("EE2: 1 31", 20)) << ctl.stderrText();
+    ASSERT_TRUE(ctl.waitForStderr("Time Loading ... 8..", 20)) << ctl.stderrText();
+    const std::string panel = readFile(unit.framebufferPath());
+    const std::string shot = AMPCTL_BUILD_DIR "/test-output/startup";
+    std::filesystem::create_directories(shot);
+    writeScreenPng(reinterpret_cast<const unsigned char*>(panel.data()), 800, 480, 800 * 4, 4,
+                   (shot + "/start120.png").c_str());
+    // Above the countdown text the panel is the big model's picture, which differs from the
+    // standard one in its power line.
+    EXPECT_EQ(0u, differingPixels(panel, pictures + "/start120.png", 350));
+    EXPECT_GT(differingPixels(panel, pictures + "/start.png", 350), 100u);
+
+    // The temporary file of a save killed midway was removed before the settings were read.
+    EXPECT_FALSE(std::filesystem::exists(unit.path("opt/set/setup.txt.tmp")));
+    EXPECT_TRUE(ctl.waitForStderr("removed stale temporary file /opt/set/setup.txt.tmp (a save was interrupted)\n", 1));
+    EXPECT_TRUE(ctl.waitForStderr("Init Setup!", 1)) << "no setup.txt: the defaults are written";
+    ASSERT_TRUE(ctl.terminate());
+    EXPECT_EQ(0, ctl.waitExit(30));
     unit.stop();
     std::filesystem::remove_all(unit.root());
 }
