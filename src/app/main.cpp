@@ -43,23 +43,6 @@ void showPicture(Works* works, const char* name)
     fbRealize(works->fb);
 }
 
-void loadFonts()
-{
-    const char* bold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
-    const char* sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    TTFLoad(bold, 24, 0);
-    TTFLoad(sans, 22, 1);
-    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
-    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
-    TTFLoad(sans, 8, 5);
-    TTFLoad(sans, 14, 6);
-    TTFLoad("/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7);
-    TTFLoad(sans, 20, 8);
-    TTFLoad(sans, 30, 9);
-    TTFLoad(sans, 18, 10);
-    TTFLoad(bold, 21, 11);
-}
-
 void setUpOpus(Works* works)
 {
     if (works->audioBitrate <= 0)
@@ -113,7 +96,7 @@ void shutDown(Works* works)
     Orvosetup* s = works->setup;
     logErr("Close..\n");
     showPicture(works, "start");
-    drawFittedText(works->fb, 9, 8, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255);
+    drawFittedText(works->fb, 9, 8, 330, 10, 400, "Error! Close Program! Restart hw.", 255, 255, 255);
     fbRealize(works->fb);
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
@@ -182,7 +165,7 @@ int main(int, char**)
     logErr("ModeWorkIdx %i \n", works->interfaceMode);
 
     works->spectrum = spectrum.get();
-    loadFonts();
+    loadPanelFonts();
 
     Orvosetup* s = works->setup;
     if (isOn(s->EnableGPIO))

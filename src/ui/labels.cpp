@@ -29,6 +29,13 @@ const char* tuneModeText(uint32_t tuneval)
 
 } // namespace
 
+void setLowerNumberLabel(int bar, int button, const char* format, int value)
+{
+    char text[32];
+    snprintf(text, sizeof text, format, value);
+    setBarLabel(bar, button, 1, text);
+}
+
 void SetAttenuatorLabel(Works* works)
 {
     if (!onBar(works, BAR_MAIN))
@@ -46,18 +53,14 @@ void SetModeWorkLabel(Works* works)
 {
     if (!onBar(works, BAR_MAIN))
         return;
-    char text[32];
-    snprintf(text, sizeof text, "BANK%i", works->numBanco);
-    setBarLabel(BAR_MAIN, 1, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 1, "BANK%i", works->numBanco);
 }
 
 void SetAutoAntennaLabel(Works* works, int antennaNumber)
 {
     if (!onBar(works, BAR_MAIN))
         return;
-    char text[32];
-    snprintf(text, sizeof text, "Auto %d", antennaNumber);
-    setBarLabel(BAR_MAIN, 3, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 3, "Auto %d", antennaNumber);
 }
 
 void LabelByPassATU(Works* works)
@@ -78,34 +81,26 @@ void LabelSAVEATU(Works* works)
 {
     if (!onBar(works, BAR_SAVE))
         return;
-    char text[32];
-    snprintf(text, sizeof text, "   %i", works->saveBank.load());
-    setBarLabel(BAR_SAVE, 2, 1, text);
-    snprintf(text, sizeof text, "     %i", works->saveAnt.load() + 1);
-    setBarLabel(BAR_SAVE, 3, 1, text);
+    setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
+    setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
 }
 
 void LblCOPY(Works* works)
 {
     if (!onBar(works, BAR_COPY))
         return;
-    char text[32];
-    snprintf(text, sizeof text, "    %i", works->copyFrom.load());
-    setBarLabel(BAR_COPY, 2, 1, text);
-    snprintf(text, sizeof text, "    %i", works->copyTo.load());
-    setBarLabel(BAR_COPY, 3, 1, text);
+    setLowerNumberLabel(BAR_COPY, 2, "    %i", works->copyFrom);
+    setLowerNumberLabel(BAR_COPY, 3, "    %i", works->copyTo);
 }
 
 void LblRESET(Works* works)
 {
     if (!onBar(works, BAR_RESET))
         return;
-    char text[32];
     if (works->resetBank == works->maxBank)
-        snprintf(text, sizeof text, "  ALL");
+        setBarLabel(BAR_RESET, 2, 1, "  ALL");
     else
-        snprintf(text, sizeof text, "    %i", works->resetBank.load());
-    setBarLabel(BAR_RESET, 2, 1, text);
+        setLowerNumberLabel(BAR_RESET, 2, "    %i", works->resetBank);
 }
 
 void LblMenuAntenna(Works* works)
@@ -121,11 +116,8 @@ void ImpostaLblManuale(Works* works)
 {
     if (!onBar(works, BAR_MANUAL_TUNE))
         return;
-    char text[32];
-    snprintf(text, sizeof text, "     %u", static_cast<unsigned>(works->induttanza));
-    setBarLabel(BAR_MANUAL_TUNE, 3, 1, text);
-    snprintf(text, sizeof text, "     %u", static_cast<unsigned>(works->capacita));
-    setBarLabel(BAR_MANUAL_TUNE, 5, 1, text);
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 3, "     %u", works->induttanza);
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 5, "     %u", works->capacita);
     setBarLabel(BAR_MANUAL_TUNE, 1, 1, tuneModeText(works->tuneval));
 }
 

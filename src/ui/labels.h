@@ -3,6 +3,9 @@
 // while that bar is the current one (pageIdx); otherwise it changes nothing.
 struct Works;
 
+// A bar's lower label of one button, formatted from one number.
+void setLowerNumberLabel(int bar, int button, const char* format, int value);
+
 // Main bar, button 2 lower: the attenuator step, or stand-by.
 void SetAttenuatorLabel(Works* works);
 // Main bar, button 1 lower: the bank.

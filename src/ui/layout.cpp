@@ -62,13 +62,10 @@ void tuneBarState(Works* works)
 
 void mainBarLabels(Works* works)
 {
-    char text[32];
-    snprintf(text, sizeof text, "     %d", works->antenna + 1);
-    setBarLabel(BAR_MAIN, 3, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 3, "     %d", works->antenna + 1);
     SetAttenuatorLabel(works);
     SetModeWorkLabel(works);
-    snprintf(text, sizeof text, "    %d", works->screenPage);
-    setBarLabel(BAR_MAIN, 6, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 6, "    %d", works->screenPage);
 }
 
 // The identity block as text: its printable characters up to the first zero.
@@ -85,15 +82,32 @@ void statusLine(Works* works, int y, const char* title, const char* value)
 {
     if (title)
         putString(STATUS_FONT, 5, y, title, 255, 255, 255, works->fb, 0);
-    putString(STATUS_FONT, 180, y, value, 255, 255, 255, works->fb, 0);
+    // A value too long for its line is set smaller, never wrapped onto the next one.
+    drawFittedText(works->fb, STATUS_FONT, 6, 180, 180, y, value, 255, 255, 255);
 }
 
 } // namespace
 
-void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int y, const char* text, int red,
-                    int green, int blue)
+void loadPanelFonts()
 {
-    constexpr int leftMargin = 10;
+    const char* bold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+    const char* sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    TTFLoad(bold, 24, 0);
+    TTFLoad(sans, 22, 1);
+    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
+    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
+    TTFLoad(sans, 8, 5);
+    TTFLoad(sans, 14, 6);
+    TTFLoad("/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7);
+    TTFLoad(sans, 20, 8);
+    TTFLoad(sans, 30, 9);
+    TTFLoad(sans, 18, 10);
+    TTFLoad(bold, 21, 11);
+}
+
+void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int minX, int y, const char* text,
+                    int red, int green, int blue)
+{
     constexpr int rightMargin = 790;
     for (int s : {slot, fallbackSlot}) {
         const int width = getStringSpace(s, text);
@@ -101,15 +115,15 @@ void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int y, c
             putString(s, x, y, text, red, green, blue, fb, 0);
             return;
         }
-        if (leftMargin + width <= rightMargin) {
+        if (minX + width <= rightMargin) {
             putString(s, rightMargin - width, y, text, red, green, blue, fb, 0);
             return;
         }
     }
     std::string cut(text);
-    while (!cut.empty() && leftMargin + getStringSpace(fallbackSlot, cut.c_str()) > rightMargin)
+    while (!cut.empty() && minX + getStringSpace(fallbackSlot, cut.c_str()) > rightMargin)
         cut.pop_back();
-    putString(fallbackSlot, leftMargin, y, cut.c_str(), red, green, blue, fb, 0);
+    putString(fallbackSlot, minX, y, cut.c_str(), red, green, blue, fb, 0);
 }
 
 void setBackground(Works* works, const char* name)
@@ -225,8 +239,8 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     snprintf(text, sizeof text, "Gateway:%s, DNS:%s ", lan.gateway.c_str(), lan.dns.c_str());
     statusLine(works, 286, nullptr, text);
 
-    snprintf(text, sizeof text, "State 0x%02x 0x%02x,ES:%d,ER:%d", works->statoAmp[0], works->statoAmp[1],
-             static_cast<int>(works->retryTotal), static_cast<int>(works->retryStops));
+    snprintf(text, sizeof text, "State 0x%02x 0x%02x,ES:%u,ER:%u", works->statoAmp[0], works->statoAmp[1],
+             static_cast<unsigned>(works->retryTotal), static_cast<unsigned>(works->retryStops));
     statusLine(works, 308, "STATUS", text);
     statusLine(works, 330, nullptr, ExistError(works, 8) ? "No EXT IO data" : "EXT IO connected");
 

@@ -35,11 +35,14 @@ void DrawTastoErrore(Works* works, int x0, int x1, int listPosition);
 void ViewStatusTX(Works* works);
 void ViewStatusInfo(Works* works, const SerParam& parameters);
 
-// A line of text that may be longer than the room right of x: drawn at x in `slot` when it
-// fits before the right margin (x 790), else moved left as far as x 10, else in the
-// smaller `fallbackSlot` the same way, else cut to fit.
-void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int y, const char* text, int red,
-                    int green, int blue);
+// A line of text that may be longer than the room right of x (up to column 790): drawn at
+// x in `slot` when it fits, else moved left as far as minX, else the same in the smaller
+// `fallbackSlot`, else cut to fit there.
+void drawFittedText(FrameBuffer* fb, int slot, int fallbackSlot, int x, int minX, int y, const char* text,
+                    int red, int green, int blue);
+
+// Loads the unit's fonts into the slots the screens draw with (start-up).
+void loadPanelFonts();
 
 // The background picture: loads the named picture into the background buffer under the
 // picture lock (the key handler and the screen loop both load pictures).

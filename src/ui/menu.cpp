@@ -3,6 +3,7 @@
 #include "amplifier/errors.h"
 #include "config/antenna_table.h"
 #include "core/works.h"
+#include "ui/labels.h"
 
 #include <cstdio>
 #include <cstring>
@@ -78,18 +79,14 @@ void InitMenuOrvo(Works* works)
             Orvomenu[bar].flags = barTexts[bar].flags;
         }
     }
-    char text[32];
-    snprintf(text, sizeof text, "BANK %i", works->numBanco);
-    setBarLabel(BAR_MAIN, 1, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 1, "BANK %i", works->numBanco);
     const int att = works->attenuator >= 0 && works->attenuator <= 4 ? works->attenuator : 0;
+    char text[32];
     snprintf(text, sizeof text, "%sdB", AttVectStr[att]);
     setBarLabel(BAR_MAIN, 2, 1, text);
-    snprintf(text, sizeof text, "%d", works->antenna + 1);
-    setBarLabel(BAR_MAIN, 3, 1, text);
-    snprintf(text, sizeof text, "   %i", works->saveBank.load());
-    setBarLabel(BAR_SAVE, 2, 1, text);
-    snprintf(text, sizeof text, "     %i", works->saveAnt.load() + 1);
-    setBarLabel(BAR_SAVE, 3, 1, text);
+    setLowerNumberLabel(BAR_MAIN, 3, "%d", works->antenna + 1);
+    setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
+    setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
     // The error texts are the shipped descriptors, already in works since start-up
     // (InitErrorTable); the detail texts set since then are kept.
     works->menuCount = MENU_ITEMS;

@@ -117,7 +117,7 @@ void fatalErrorScreen(Works* works, const SerParam& parameters)
     startFrame(works);
     char text[128];
     snprintf(text, sizeof text, "Error! %s", works->fatalErrorText);
-    drawFittedText(works->fb, 9, 8, 130, 300, text, 255, 255, 255);
+    drawFittedText(works->fb, 9, 8, 130, 10, 300, text, 255, 255, 255);
     works->pageIdx = BAR_RETRY;
     LoadButtons(works, parameters);
 }

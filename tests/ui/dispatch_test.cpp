@@ -1,5 +1,6 @@
 // The key table in process: each bar's keys on the fields, the command queue, the wire text
 // of a queued command, and the settings files they write or delete.
+#include "amplifier/amp_test_util.h"
 #include "amplifier/errors.h"
 #include "amplifier/link.h"
 #include "config/antenna_table.h"
@@ -43,13 +44,7 @@ struct KeyFixture {
         InitMenuOrvo(works.get());
     }
     int press(int key, int flags = 0) { return DecodeTasto(works.get(), key, flags); }
-    std::vector<int> drain()
-    {
-        std::vector<int> out;
-        for (int n; (n = takeQueuedCmd(works.get())) >= 0;)
-            out.push_back(n);
-        return out;
-    }
+    std::vector<int> drain() { return drainQueue(works.get()); }
     // The text the link would put on the wire for a command number (CRC digits removed).
     std::string wireText(int number)
     {

@@ -2,11 +2,11 @@
 // run-time labels, the RESET substitution, fault tiles and the TX indicator; and the whole
 // screens of the views and pages, saved as PNG under <build>/test-output/screens.
 #include "amplifier/errors.h"
+#include "config/network.h"
 #include "core/works.h"
 #include "display/picture.h"
 #include "display/text.h"
 #include "screen_support.h"
-#include "support/sim_root.h"
 #include "ui/dispatch.h"
 #include "ui/layout.h"
 #include "ui/menu.h"
@@ -237,7 +237,6 @@ bool redNear(FrameBuffer* fb, NeedleTip tip, Rgb colour)
 TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
 {
     ScreenRecord works;
-    TestRoot root("screens");
     InitMenuOrvo(works.get());
     TimerLoopState state;
     works->interfaceMode = 0;
@@ -278,11 +277,29 @@ TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
     works->screenPage = 1;
     works->statoAmp[1] = 1;
     listErrors(works.get(), {4});
+    setLanAddresses({"192.168.1.40", "255.255.255.0", "192.168.1.1", "192.168.1.1"});
     works->setup->enaser = '1';  // the status page would start the transceiver link otherwise
     DecodeTasto(works.get(), 6, 1 << 5);
     EXPECT_EQ(1, works->statusView);
     drawFrame(works, state);
     saveScreen(works.fb(), "status_page");
+    // Identity blocks of full length and every value at its widest stay on their lines:
+    // the picture's left edge, left of the titles, is untouched.
+    memset(works->ampEE0, 'A', sizeof works->ampEE0);
+    memset(works->ampEE1, 'B', sizeof works->ampEE1);
+    works->ampEE2a = '1';
+    works->ampModel = '1';
+    works->tempMode = 1;
+    works->rawCurrent = 4095;
+    works->temp1 = works->temp2 = 80;
+    works->retryTotal = works->retryStops = 4000000000u;
+    drawFrame(works, state);
+    saveScreen(works.fb(), "status_page_widest");
+    std::unique_ptr<FrameBuffer, FbDeleter> bare(fbCreateInMemory(800, 480, 4));
+    ASSERT_EQ(0, loadPngInto("status", 0, 0, bare.get(), 0));
+    for (int y = 90; y <= 360; ++y)
+        for (int x = 0; x < 4; ++x)
+            ASSERT_EQ(pixel(bare.get(), x, y, false), pixel(works.fb(), x, y)) << x << "," << y;
     EXPECT_NE((Rgb{250, 0, 0}), pixel(works.fb(), 376, 176));
     EXPECT_NE((Rgb{250, 150, 0}), pixel(works.fb(), 8, 373));
     DecodeTasto(works.get(), 6, 0);
@@ -322,7 +339,6 @@ TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
     drawFrame(works, state);
     saveScreen(works.fb(), "fatal_error");
     // The long message stays on its line: the picture's left edge is untouched by it.
-    std::unique_ptr<FrameBuffer, FbDeleter> bare(fbCreateInMemory(800, 480, 4));
     ASSERT_EQ(0, loadPngInto("start", 0, 0, bare.get(), 0));
     for (int y = 260; y <= 310; ++y)
         for (int x = 0; x < 10; ++x)

@@ -1,6 +1,7 @@
 // The screen loop's control duties in process: following the frequency source and
 // re-applying the band row, the transceiver's "AN" request, and the transmit-triggered
 // automatic tune with its abandonment.
+#include "amplifier/amp_test_util.h"
 #include "amplifier/errors.h"
 #include "amplifier/link.h"
 #include "config/antenna_table.h"
@@ -33,13 +34,7 @@ struct LoopFixture {
         works->antennaTable[5].atuBypass = 1;
         works->ampBypass = 1;
     }
-    std::vector<int> drain()
-    {
-        std::vector<int> out;
-        for (int n; (n = takeQueuedCmd(works.get())) >= 0;)
-            out.push_back(n);
-        return out;
-    }
+    std::vector<int> drain() { return drainQueue(works.get()); }
     TestRoot root;
     std::unique_ptr<Works> works = std::make_unique<Works>();
     std::unique_ptr<Orvosetup> setup = std::make_unique<Orvosetup>();

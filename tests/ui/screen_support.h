@@ -7,6 +7,8 @@
 #include "display/framebuffer.h"
 #include "display/snapshot.h"
 #include "display/text.h"
+#include "support/sim_root.h"
+#include "ui/layout.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +22,17 @@ namespace screentest {
 
 using Rgb = std::array<int, 3>;
 
-// The fonts of the slots the screens use, from Debian's packages.
-inline void loadScreenFonts()
-{
-    const char* bold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
-    const char* sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    TTFLoad(bold, 24, 0);
-    TTFLoad(sans, 22, 1);
-    TTFLoad("/usr/share/fonts/truetype/paratype/PTS75F.ttf", 24, 4);
-    TTFLoad(sans, 14, 6);
-    TTFLoad(sans, 20, 8);
-    TTFLoad(sans, 30, 9);
-    TTFLoad(sans, 18, 10);
-}
-
 struct FbDeleter {
     void operator()(FrameBuffer* fb) const { fbDestroy(fb); }
 };
 
-// A works record with its defaults and an 800 x 480 panel in memory; the working
-// directory is the pictures directory while it lives (pictures are loaded by name). Fonts
-// are loaded from the real system: make it before any TestRoot.
+// A works record with its defaults and an 800 x 480 panel in memory, in a simulated root
+// (its fonts, and its stand-ins for every settings write); the working directory is the
+// pictures directory while it lives (pictures are loaded by name).
 class ScreenRecord {
 public:
-    ScreenRecord() : fb_(fbCreateInMemory(800, 480, 4)), works_(std::make_unique<Works>())
+    ScreenRecord() : root_("screen"), fb_(fbCreateInMemory(800, 480, 4)), works_(std::make_unique<Works>())
     {
-        unsetenv("AMPCTL_ROOT");
         oldDir_ = std::filesystem::current_path();
         std::filesystem::current_path(AMPCTL_BUILD_DIR "/pictures");
         works_->setup = setup_.get();
@@ -55,7 +42,7 @@ public:
         // Nothing here runs threads; a thread a key might start ends at once.
         works_->running = 0;
         works_->fb = fb_.get();
-        loadScreenFonts();
+        loadPanelFonts();
     }
     ~ScreenRecord()
     {
@@ -68,7 +55,10 @@ public:
     Works* get() { return works_.get(); }
     FrameBuffer* fb() { return fb_.get(); }
 
+    const TestRoot& root() const { return root_; }
+
 private:
+    TestRoot root_;
     std::unique_ptr<FrameBuffer, FbDeleter> fb_;
     std::unique_ptr<Works> works_;
     std::unique_ptr<Orvosetup> setup_ = std::make_unique<Orvosetup>();
