@@ -1,14 +1,10 @@
 // The real ampctl on a simulated unit: the screen loop's meters, band changes, fault tiles
 // and the link's retry hold-off, seen on the wire, in stderr and on the panel file.
 #include "amplifier/measurements.h"
-#include "board_physics.h"
-#include "control.h"
-#include "controller_process.h"
 #include "platform/clock.h"
-#include "sim_unit.h"
+#include "station.h"
 #include "support/files.h"
 #include "support/wire.h"
-#include "tuning_session.h"
 #include "ui/meters.h"
 
 #include <gtest/gtest.h>
@@ -24,70 +20,8 @@
 
 namespace {
 
-using Rgb = std::array<int, 3>;
-
-// The simulated unit with the physical board (a dipole behind the tuner) and the
-// controller started on it; the controller is stopped in order at the end.
-class Station {
-public:
-    explicit Station(const std::string& name, const std::function<void(const std::string& root)>& prepare = {})
-        : unit_(freshTempDir(name))
-    {
-        physics_.setReflection(sim::loadThroughTuner(sim::resonantDipole()));
-        unit_.board().state().setPhysics(physics_.hook());
-        if (prepare)
-            prepare(unit_.root());
-        ctl_ = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, unit_.root(), AMPCTL_BUILD_DIR "/pictures");
-    }
-    ~Station()
-    {
-        ctl_->terminate();
-        ctl_->waitExit(30);
-        unit_.board().state().setPhysics({});
-        unit_.stop();
-        std::filesystem::remove_all(unit_.root());
-    }
-    sim::SimUnit& unit() { return unit_; }
-    sim::ControllerProcess& ctl() { return *ctl_; }
-    std::string control(const std::string& line) { return sim::applyControlLine(unit_.board(), line, &physics_); }
-    // The screen loop runs once start-up has drawn its first screen.
-    bool waitForScreenLoop() { return ctl_->waitForStderr("Timer thread started", 40); }
-
-    Rgb panelPixel(int x, int y) const
-    {
-        const std::string fb = readFile(unit_.path("dev/fb0"));
-        const size_t o = (static_cast<size_t>(y) * 800 + static_cast<size_t>(x)) * 4;
-        if (fb.size() < o + 4)
-            return {-1, -1, -1};
-        return {static_cast<unsigned char>(fb[o + 2]), static_cast<unsigned char>(fb[o + 1]),
-                static_cast<unsigned char>(fb[o])};
-    }
-    // Waits until the pixel, or one next to it, has the colour.
-    bool waitForColourNear(int x, int y, Rgb colour, double seconds)
-    {
-        for (double waited = 0; waited < seconds; waited += 0.1) {
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    if (panelPixel(x + dx, y + dy) == colour)
-                        return true;
-            usleep(100000);
-        }
-        return false;
-    }
-    void screenshot(const std::string& name)
-    {
-        const std::filesystem::path dir = std::filesystem::path(AMPCTL_BUILD_DIR) / "test-output" / "screens";
-        std::filesystem::create_directories(dir);
-        const std::string command = std::string(AMPCTL_BUILD_DIR "/screenshot ") + unit_.path("dev/fb0") + " " +
-                                    (dir / (name + ".png")).string();
-        EXPECT_EQ(0, std::system(command.c_str())) << command;
-    }
-
-private:
-    sim::BoardPhysics physics_;
-    sim::SimUnit unit_;
-    std::unique_ptr<sim::ControllerProcess> ctl_;
-};
+using uitest::Rgb;
+using uitest::Station;
 
 // Forward power of the board's last status reply, as the controller computes it without a
 // band table (default calibration).
@@ -111,6 +45,11 @@ TEST(ScreenE2E, DrivePowerMovesTheForwardNeedleToItsAngle)
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     const NeedleTip rest = needleTip(METER_LEFT_X, needleAngle(0, 60));
     ASSERT_TRUE(s.waitForColourNear(rest.x, rest.y, RED, 10)) << "needle at rest on 0";
+    // The first view: reflected power on the right meter, the main bar below.
+    EXPECT_TRUE(s.waitForPicture("img1", 520, 140, 700, 165, 5, [](FrameBuffer* fb) {
+        putString(8, 535, 160, "REFLECTED", 0, 0, 0, fb, 0);
+    }));
+    EXPECT_TRUE(s.waitForButton(4, "  TUNE", " ", 5));
     // A matched load, so no protection trips and the reading stays put.
     ASSERT_EQ("", s.control("load swr 1.0"));
     ASSERT_EQ("", s.control("drive 2"));
@@ -222,6 +161,8 @@ TEST(ScreenE2E, LinkHoldOffCountsDownBetweenTwoCommErrors)
     t = timers();
     ASSERT_EQ(3u, t.size());
     EXPECT_EQ(2000, t[2]);
+    // The comm warning makes key 1 the RESET key.
+    EXPECT_TRUE(s.waitForButton(1, "RESET", " Error ", 5));
     s.screenshot("e2e_comm_error");
 }
 
