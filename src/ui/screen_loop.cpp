@@ -247,7 +247,8 @@ void timerFrame(Works* works, TimerLoopState& state)
             setBackground(works, "start");
             startFrame(works);
         }
-        if (works->interfaceMode == 1)
+        // The transceiver's record: its frequency in mode 1, and the status page's.
+        if (works->interfaceMode == 1 || works->statusView == 1)
             getParameters(&parameters, works);
         followFrequency(works, parameters);
         followTransceiver(works, parameters, state);

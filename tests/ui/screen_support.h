@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace screentest {
@@ -36,6 +37,8 @@ public:
         oldDir_ = std::filesystem::current_path();
         std::filesystem::current_path(AMPCTL_BUILD_DIR "/pictures");
         works_->setup = setup_.get();
+        works_->serPar = &parameters_;
+        works_->serMut = &parametersMutex_;
         initSetup(works_.get());
         setup_->enaser = '0';
         setup_->enaCatSer = '0';
@@ -62,6 +65,8 @@ private:
     std::unique_ptr<FrameBuffer, FbDeleter> fb_;
     std::unique_ptr<Works> works_;
     std::unique_ptr<Orvosetup> setup_ = std::make_unique<Orvosetup>();
+    SerParam parameters_;
+    std::mutex parametersMutex_;
     std::filesystem::path oldDir_;
 };
 
