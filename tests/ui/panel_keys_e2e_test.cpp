@@ -104,9 +104,19 @@ TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
         table = readFile(s.unit().path("opt/set/antenna_b1.txt"));
     }
     EXPECT_NE(std::string::npos, table.find("20m 14000000 14350000 0 2 ")) << table;
+    // The row keeps the amplifier in stand-by: the attenuator key first leaves it (0 dB),
+    // then steps to 2 dB.
+    EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  StBy", 5));
+    const size_t mark = s.unit().wireLog().size();
     pressAndWait(s, 2, SHORT_MS, "key 2 on bar 0: attenuator");
-    EXPECT_TRUE(s.unit().waitForFrame("AT01;", true, 10, 1, true));
-    EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  2dB", 5));
+    EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  0dB", 10));
+    pressAndWait(s, 2, SHORT_MS, "key 2 on bar 0: attenuator");
+    EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  2dB", 10));
+    std::vector<std::string> sent;
+    for (const std::string& t : hostTexts(s.unit().wireLog(), mark))
+        if (t != "ST;" && t != "FM;" && t.compare(0, 2, "FN") != 0)
+            sent.push_back(t);
+    EXPECT_EQ((std::vector<std::string>{"AT00;", "AB0;", "AT01;"}), sent);
 }
 
 TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
@@ -128,18 +138,28 @@ TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
     size_t mark = s.unit().wireLog().size();
     pressAndWait(s, 4, SHORT_MS, "key 4 on bar 3: tune");
     ASSERT_TRUE(s.ctl().waitForStderr("START AUTO TUNE", 10));
-    // The search's burst: protection on, the tuning attenuator, thresholds, clear, off.
-    ASSERT_TRUE(s.unit().waitForFrame("CPFFFF;", true, 10, 1, true));
-    std::vector<std::string> sent = hostTexts(s.unit().wireLog(), mark);
-    EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), "MP1;"));
-    // Wait for the search to end (or end it), then the fine search from key 3.
-    if (!s.ctl().waitForStderr("esc tune", 1))
-        pressAndWait(s, 4, SHORT_MS, "key 4 on bar 3: tune");
+    // The search's burst on the wire: protection on, the tuning attenuator, thresholds,
+    // clear, protection off.
+    auto burstSince = [&](size_t from) {
+        return s.unit().waitForFrames(
+            [&](const auto& log) {
+                const std::vector<std::string> sent = hostTexts(log, from);
+                auto on = std::find(sent.begin(), sent.end(), "MP1;");
+                return on != sent.end() && std::find(on, sent.end(), "CPFFFF;") != sent.end() &&
+                       std::find(on, sent.end(), "MP0;") != sent.end();
+            },
+            10);
+    };
+    EXPECT_TRUE(burstSince(mark));
+    // The tune key again ends the search; key 3 starts the fine search, and ends it.
+    pressAndWait(s, 4, SHORT_MS, "key 4 on bar 3: tune");
     mark = s.unit().wireLog().size();
     pressAndWait(s, 3, SHORT_MS, "key 3 on bar 3: fine tune");
-    ASSERT_TRUE(s.ctl().waitForStderr("START AUTO TUNE", 10, 2));
-    pressAndWait(s, 3, SHORT_MS, "key 3 on bar 3: fine tune");  // ends it
-    EXPECT_TRUE(s.unit().waitForFrames([&](const auto& log) { return countHost(log, "MP1;") >= 2; }, 10));
+    ASSERT_TRUE(s.ctl().waitForStderr("TUNE FINE", 10));
+    EXPECT_TRUE(burstSince(mark));
+    pressAndWait(s, 3, SHORT_MS, "key 3 on bar 3: fine tune");
+    // The aborted searches listed a warning: key 1 clears it first, then returns.
+    pressAndWait(s, 1, SHORT_MS, "ERRORI");
     pressAndWait(s, 1, SHORT_MS, "key 1 on bar 3: back");
     EXPECT_TRUE(s.waitForButton(4, "  TUNE", " ", 10));
     EXPECT_TRUE(s.waitForButton(6, "   VIEW ", "    1", 5));
@@ -157,17 +177,19 @@ TEST(PanelKeysE2E, ResetKeyClearsAProtectionFaultThroughTheBiasResetBurst)
     EXPECT_TRUE(s.waitForButton(1, "RESET", " Error ", 5));
     EXPECT_TRUE(s.waitForColourNear(8, 373, {255, 30, 0}, 5));
     s.screenshot("e2e_keys_fault");
-    ASSERT_EQ("", s.control("reading fault 0"));
     const size_t mark = s.unit().wireLog().size();
     pressAndWait(s, 1, SHORT_MS, "ResetBiasCmd");
-    ASSERT_TRUE(s.unit().waitForFrame("MP0;", true, 10, 1, true));
     ASSERT_TRUE(s.ctl().waitForStderr("End Gest Errori", 10));
+    ASSERT_EQ("", s.control("reading fault 0"));  // the board's protection released
     // The burst in its order: clear the protection, protection off, amplifier state, attenuator.
     std::vector<std::string> burst;
     for (const std::string& t : hostTexts(s.unit().wireLog(), mark))
         if (t == "CPFFFF;" || t == "MP0;" || t == "AB0;" || t == "AB1;" || t.compare(0, 2, "AT") == 0)
             burst.push_back(t.compare(0, 2, "AB") == 0 ? "AB" : t.compare(0, 2, "AT") == 0 ? "AT" : t);
-    ASSERT_GE(burst.size(), 4u);
+    std::string all;
+    for (const auto& t : hostTexts(s.unit().wireLog(), mark))
+        all += t + " ";
+    ASSERT_GE(burst.size(), 4u) << all;
     EXPECT_EQ((std::vector<std::string>{"CPFFFF;", "MP0;", "AB", "AT"}),
               std::vector<std::string>(burst.begin(), burst.begin() + 4));
     // The fault is gone from the screen.
