@@ -7,6 +7,7 @@
 #include "tuner/tune_word.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace sim {
 
@@ -18,13 +19,41 @@ BoardPhysics::Reflection loadThroughTuner(const AntennaLoad& load)
     };
 }
 
+int relaysSwitched(uint32_t from, uint32_t to)
+{
+    constexpr uint32_t relays = 0x00BFFFFEu & ~(1u << 17) & ~(1u << 22);
+    return std::popcount((from ^ to) & relays);
+}
+
 TuningSession::TuningSession(Works* works, const AntennaLoad& load, double frequencyHz, double driveWatts)
-    : works_(works), load_(load), frequency_(frequencyHz), loadZ_(load.impedance(frequencyHz))
+    : TuningSession(works, load.impedance(frequencyHz), frequencyHz, driveWatts)
+{
+}
+
+TuningSession::TuningSession(Works* works, Impedance load, double frequencyHz, double driveWatts)
+    : works_(works), frequency_(frequencyHz), loadZ_(load)
 {
     physics_.setCalibration(defaultCalibration());
     physics_.setDrivePower(driveWatts);
-    physics_.setReflection(loadThroughTuner(load));
+    physics_.setReflection(
+        [load](uint64_t hz, uint32_t word) { return tunerNetwork(word, static_cast<double>(hz), load).gamma; });
     works_->frequency = static_cast<uint32_t>(frequencyHz);
+}
+
+void TuningSession::setReadingNoise(double relative, double counts, uint32_t seed)
+{
+    noiseRelative_ = relative;
+    noiseCounts_ = counts;
+    noise_.seed(seed);
+}
+
+int TuningSession::noisyReading(int raw)
+{
+    const double sigma = noiseRelative_ * raw + noiseCounts_;
+    if (sigma <= 0 || raw <= 0)
+        return raw;
+    std::normal_distribution<double> spread(0.0, sigma);
+    return std::max(0, static_cast<int>(std::lround(raw + spread(noise_))));
 }
 
 double TuningSession::trueSwr(uint32_t word) const
@@ -59,6 +88,8 @@ void TuningSession::statusPoll()
     settings.tuneWord = works_->tuneval;
     StatusReadings readings;
     physics_.apply(settings, readings);
+    readings.rawFwd = noisyReading(readings.rawFwd);
+    readings.rawRefl = noisyReading(readings.rawRefl);
     // The controller's conversion of the reply (default calibration, no config.txt).
     const float forward = K_DEFAULT_FWD * static_cast<float>(readings.rawFwd) * static_cast<float>(readings.rawFwd);
     const float reflected = std::max(
@@ -82,6 +113,7 @@ TuningOutcome TuningSession::run(int pollLimit)
     TuningOutcome out;
     StartAutotune(works_);
     drainQueue();
+    uint32_t sent = works_->tuneval;
     while (out.polls < pollLimit && works_->tuneStatus != 0) {
         statusPoll();
         ++out.polls;
@@ -90,6 +122,8 @@ TuningOutcome TuningSession::run(int pollLimit)
         else
             TuneTask(works_);
         drainQueue();
+        out.relayChanges += relaysSwitched(sent, works_->tuneval);
+        sent = works_->tuneval;
     }
     out.ended = works_->tuneStatus == 0;
     out.word = works_->tuneval;

@@ -9,6 +9,7 @@
 #include "board_physics.h"
 
 #include <cstdint>
+#include <random>
 
 struct Works;
 
@@ -24,12 +25,24 @@ struct TuningOutcome {
     bool ended = false;     // false: still running after the poll limit
     uint32_t word = 0;      // tune word at the end
     double swr = 0;         // true SWR of that word on the load
+    int relayChanges = 0;   // relays switched between consecutive words (L, C and mode relays)
 };
+
+// Relays that differ between two tune words: the 18 inductor and capacitor bits and the
+// three mode bits.
+int relaysSwitched(uint32_t from, uint32_t to);
 
 class TuningSession {
 public:
     // Works must outlive the session; frequency and antenna load are those of the run.
     TuningSession(Works* works, const AntennaLoad& load, double frequencyHz, double driveWatts = 5.0);
+    // A load of one impedance at the frequency of the run.
+    TuningSession(Works* works, Impedance load, double frequencyHz, double driveWatts = 5.0);
+
+    // Noise of the directional bridge on the raw forward and reflected readings: Gaussian,
+    // sigma = relative x reading + counts (ADC counts), from a seeded generator. Off (0, 0)
+    // by default: the readings are then exact up to the ADC's rounding.
+    void setReadingNoise(double relative, double counts, uint32_t seed);
 
     // The readings of one status reply for the present tuner word, into works.
     void statusPoll();
@@ -43,11 +56,15 @@ public:
 private:
     void drainQueue();
 
+    int noisyReading(int raw);
+
     Works* works_;
-    AntennaLoad load_;
     double frequency_;
     Impedance loadZ_;
     BoardPhysics physics_;
+    double noiseRelative_ = 0;
+    double noiseCounts_ = 0;
+    std::mt19937 noise_;
 };
 
 } // namespace sim

@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/shell.h"
 
+#include <cmath>
 #include <cstdlib>
 
 float CalvTensVadcAmp(Works* works, int raw)
@@ -64,6 +65,22 @@ void GestTemperatureFunction(Works* works, int a, int b, int w, float t, float l
     }
 }
 
+namespace {
+
+// A temperature at the start of the text: false when there is no number there or it is
+// not finite ("nan", "inf", 1e99), which would make every comparison with it meaningless.
+bool temperatureOf(const std::string& text, float& out)
+{
+    char* end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(value))
+        return false;
+    out = value;
+    return true;
+}
+
+} // namespace
+
 bool parseCpuTemps(std::string_view output, float& cpu1, float& cpu2)
 {
     // Lines as a 32-byte line buffer would hold them; the rest of a longer line is dropped.
@@ -76,8 +93,11 @@ bool parseCpuTemps(std::string_view output, float& cpu1, float& cpu2)
     std::string_view second = rest.substr(0, std::min(rest.find('\n'), LINE_MAX_CHARS));
     if (second.size() < 9)
         return false;
-    cpu1 = std::strtof(first.c_str(), nullptr);
-    cpu2 = std::strtof(std::string(second.substr(5, 4)).c_str(), nullptr);
+    float t1 = 0, t2 = 0;
+    if (!temperatureOf(first, t1) || !temperatureOf(std::string(second.substr(5, 4)), t2))
+        return false;
+    cpu1 = t1;
+    cpu2 = t2;
     return true;
 }
 

@@ -18,7 +18,8 @@ void AttivaDisattivaProtezione(Works* works, int on);
 // Reads the processor temperatures printed by "my_temp" into cpuTemp1 and cpuTemp2.
 void ReadCPUTemp(Works* works);
 // The two temperatures of my_temp's output: the first line, and the 4 characters from the
-// sixth of the second line. False when the output lacks either (values left unchanged).
+// sixth of the second line. False when the output lacks either, or either is no number or
+// not finite (values left unchanged).
 bool parseCpuTemps(std::string_view output, float& cpu1, float& cpu2);
 
 // Fan table and fan decision (fan.cpp).

@@ -8,6 +8,9 @@
 #include "tuner/tune_memory.h"
 #include "ui/labels.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,32 +56,58 @@ int modeOfHeader(std::string_view line)
     return -1;
 }
 
-// One data line: band name up to the first blank (at most 7 characters), the band edges
-// (decimal, or hexadecimal with 0x), four byte fields and the power value.
-AntennaRow parseRow(std::string_view line)
+// Reads the next number of a line into value when it lies in lo .. hi; a missing number
+// reads as 0 (the field keeps its empty value).
+bool nextField(const char*& p, int base, long lo, long hi, long& value)
 {
-    AntennaRow row;
+    char* end = nullptr;
+    errno = 0;
+    value = strtol(p, &end, base);
+    if (end == p) {
+        value = 0;
+        return true;
+    }
+    p = end;
+    return errno != ERANGE && value >= lo && value <= hi;
+}
+
+// One data line: band name up to the first blank (at most 7 characters), the band edges
+// (decimal, or hexadecimal with 0x), four byte fields and the power value. False when a
+// field is out of its range: an antenna output or attenuator step that does not exist, a
+// switch other than 0 or 1, a band edge outside 0 .. 2^31-1, a power that is no number.
+bool parseRow(std::string_view line, AntennaRow& row)
+{
+    row = AntennaRow{};
     const size_t blank = line.find(' ');
     const std::string_view name = line.substr(0, blank);
     const size_t nameLength = name.size() < sizeof row.band - 1 ? name.size() : sizeof row.band - 1;
     memcpy(row.band, name.data(), nameLength);
     row.band[nameLength] = '\0';
     if (blank == std::string_view::npos)
-        return row;
+        return true;
     const std::string rest(line.substr(blank));
     const char* p = rest.c_str();
-    char* end = nullptr;
-    row.freqStart = static_cast<int32_t>(strtol(p, &end, 0));
-    p = end;
-    row.freqStop = static_cast<int32_t>(strtol(p, &end, 0));
-    p = end;
-    uint8_t* bytes[4] = {&row.ampEnable, &row.ant, &row.atuBypass, &row.att};
-    for (uint8_t* b : bytes) {
-        *b = static_cast<uint8_t>(strtol(p, &end, 10));
-        p = end;
+    long edges[2] = {};
+    for (long& edge : edges)
+        if (!nextField(p, 0, 0, INT32_MAX, edge))
+            return false;
+    row.freqStart = static_cast<int32_t>(edges[0]);
+    row.freqStop = static_cast<int32_t>(edges[1]);
+    struct ByteField {
+        uint8_t* field;
+        long max;
+    };
+    const ByteField bytes[4] = {{&row.ampEnable, 1}, {&row.ant, 3}, {&row.atuBypass, 1}, {&row.att, 3}};
+    for (const ByteField& b : bytes) {
+        long value = 0;
+        if (!nextField(p, 10, 0, b.max, value))
+            return false;
+        *b.field = static_cast<uint8_t>(value);
     }
-    row.pwr = strtof(p, &end);
-    return row;
+    char* end = nullptr;
+    const float pwr = strtof(p, &end);
+    row.pwr = end == p ? 0.0f : pwr;
+    return std::isfinite(row.pwr);
 }
 
 } // namespace
@@ -127,7 +156,12 @@ int LoadTabConfig(Works* works, int bank)
         }
         if (rows >= ANT_ROWS)
             return false;
-        works->antennaTable[rows++] = parseRow(line);
+        AntennaRow row;
+        if (!parseRow(line, row)) {
+            logErr("LoadTabConfig: row out of range refused: %.*s\n", static_cast<int>(line.size()), line.data());
+            return true;
+        }
+        works->antennaTable[rows++] = row;
         return true;
     });
     if (!opened) {

@@ -5,15 +5,19 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <string_view>
 
 namespace {
 
 constexpr const char* SETUP_PATH = "/opt/set/setup.txt";
+constexpr size_t SETUP_LINE_MAX = 99;
 
 enum KeyKind {
     KEY_SWITCH,  // one character, kept in the record only
@@ -39,6 +43,18 @@ struct SetupKey {
 int toUnits(double value, double scale)
 {
     return static_cast<int>(std::lround(value * scale));
+}
+
+// The audio frame is Multiplier blocks of 240 samples. A multiplier whose frame would not
+// fit an int is refused (logged) and the frame keeps its size, rather than overflow.
+void readFrameMultiplier(Works* works, const char* value)
+{
+    const long long samples = 240LL * atoi(value);
+    if (samples < INT_MIN || samples > INT_MAX) {
+        logSys(LOG_ERR, "Multiplier %s out of range, kept %d samples", value, works->audioFrameSamples);
+        return;
+    }
+    works->audioFrameSamples = static_cast<int>(samples);
 }
 
 #define SLOT(name) offsetof(Orvosetup, name), sizeof(Orvosetup::name)
@@ -70,8 +86,7 @@ const SetupKey setupKeys[] = {
     {"AudioCompress", KEY_DIRECT, SLOT(AudioCompress), nullptr, 0,
      [](Works* w, const char* v) { w->audioBitrate = atoi(v); },
      [](const Works* w) -> int { return w->audioBitrate; }},
-    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0,
-     [](Works* w, const char* v) { w->audioFrameSamples = 240 * atoi(v); }, nullptr},
+    {"Multiplier", KEY_TEXT, SLOT(Multiplier), nullptr, 0, readFrameMultiplier, nullptr},
     TEXT(AudioOut),
     {"Server", KEY_TEXT, SLOT(Server), nullptr, 0,
      [](Works* w, const char* v) { setSlot(w->serverAddr, v); }, nullptr},
@@ -276,36 +291,32 @@ void initSetup(Works* works)
 void readSetup(Works* works)
 {
     initSetup(works);
-    FILE* f = fopen(mapPath(SETUP_PATH).c_str(), "r");
-    if (!f) {
+    std::ifstream in(mapPath(SETUP_PATH), std::ios::binary);
+    if (!in) {
         logErr("Init Setup! ");
         writeSetup(works);
         logSys(LOG_ERR, "can't open /opt/set/setup.txt");
         return;
     }
-    char line[100];
-    bool continuation = false;
-    while (fgets(line, sizeof line, f)) {
-        size_t len = strlen(line);
-        bool complete = len > 0 && line[len - 1] == '\n';
-        // The rest of a line longer than the buffer is skipped, never read as a line of its own.
-        bool skip = continuation;
-        continuation = !complete && !feof(f);
-        if (skip)
-            continue;
-        if (complete)
-            line[--len] = '\0';
-        if (len > 0 && line[len - 1] == '\r')
-            line[--len] = '\0';
+    // Lines are taken up to their line end whatever bytes they hold (a zero byte, as a
+    // damaged card leaves behind, must not merge a line with the next), and cut at the
+    // 99 characters a 100-byte line buffer holds; the rest of a longer line is skipped.
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > SETUP_LINE_MAX)
+            line.resize(SETUP_LINE_MAX);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string_view text(line);
         for (const SetupKey& k : setupKeys) {
-            size_t keyLen = strlen(k.key);
-            if (strncmp(line, k.key, keyLen) == 0 && line[keyLen] == ':' && line[keyLen + 1] == ' ') {
-                storeValue(works, k, line + keyLen + 2);
+            const size_t keyLen = strlen(k.key);
+            if (text.size() >= keyLen + 2 && text.starts_with(k.key) && text[keyLen] == ':' &&
+                text[keyLen + 1] == ' ') {
+                storeValue(works, k, line.c_str() + keyLen + 2);
                 break;
             }
         }
     }
-    fclose(f);
     for (const SetupKey& k : setupKeys)
         logSetting(works, k);
 }

@@ -8,6 +8,7 @@
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "tuner/search_climb.h"
 #include "tuner/tune_memory.h"
 #include "tuner/tune_word.h"
 
@@ -594,12 +595,15 @@ void StartAutotune(Works* works)
     if (works->atuBypass)
         return;
     const char tipo = works->setup ? works->setup->AutoTuneTipo : '0';
-    if (works->fineTuneOk == 1) {
+    // The climbing search starts from the present setting anyway: it needs no fine search.
+    if (works->fineTuneOk == 1 && tipo != TUNE_TIPO_CLIMB) {
         logErr("TUNE FINE------------!!!!!!!!!!!!!!!!!!!!!!!!!!\n ");
         works->tuneStep = TUNE_START_FINE;
     } else {
         logErr("TUNE COMPLETE------------ TIPO: %c !!!!!!!!!!!!!!!!!!!!!!!!!!\n ", tipo);
-        works->tuneStep = tipo == '0' ? TUNE_START_COMPLETE : TUNE_START_PRESET;
+        works->tuneStep = tipo == '0'               ? TUNE_START_COMPLETE
+                          : tipo == TUNE_TIPO_CLIMB ? TUNE_START_CLIMB
+                                                    : TUNE_START_PRESET;
     }
     IncPNTIn_CMDLinear(CMD_PROTECTION_ON, works);
     IncPNTIn_CMDLinear(CMD_ATTENUATOR_TUNE, works);
@@ -632,7 +636,9 @@ void TuneTask(Works* works)
         AttivaDisattivaProtezione(works, 1);
         return;
     }
-    if (works->tuneStep >= TUNE_START_PRESET)
+    if (works->tuneStep >= TUNE_START_CLIMB)
+        climbSearch(works);
+    else if (works->tuneStep >= TUNE_START_PRESET)
         presetSearch(works);
     else if (works->tuneStep >= TUNE_START_FINE)
         fineSearch(works);

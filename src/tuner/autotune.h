@@ -1,7 +1,8 @@
 #pragma once
 // Automatic tuning: a search of the tuner's relay settings for the lowest SWR, one step
-// per amplifier status reply. Three searches: complete (start state 0), preset (450,
-// driven by the band table's presets) and fine (200, around the last result).
+// per amplifier status reply. Four searches: complete (start state 0), preset (450,
+// driven by the band table's presets), fine (200, around the last result) and climbing
+// (600, search_climb.h).
 #include "core/tune_types.h"
 
 struct Works;
@@ -11,6 +12,7 @@ constexpr int TUNE_CYCLE_LIMITS = 5;
 constexpr int TUNE_START_COMPLETE = 0;
 constexpr int TUNE_START_FINE = 200;
 constexpr int TUNE_START_PRESET = 450;
+constexpr int TUNE_START_CLIMB = 600;
 
 // Cycle limits (measurements) by autoTuneMaxCicli, and the texts the settings page shows.
 extern const int SWRTimeoutCICLI[TUNE_CYCLE_LIMITS];

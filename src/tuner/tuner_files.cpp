@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 #include "tuner/tune_memory.h"
+#include "tuner/tune_word.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,15 @@ bool nextNumber(const char*& p, long& value)
         return false;
     p = end;
     return true;
+}
+
+// A tune the tuner can be set to: present 0 or 1, network mode 0..3, inductance and
+// capacitance 0..511 (9 bits each). Anything else would reach the board cut to its bits.
+bool tuneInRange(long present, long modo, long induttanza, long capacita)
+{
+    constexpr long STEPS = 512;
+    return present >= 0 && present <= 1 && modo >= 0 && modo <= TUNE_MODE_BYPASS && induttanza >= 0 &&
+           induttanza < STEPS && capacita >= 0 && capacita < STEPS;
 }
 
 } // namespace
@@ -62,6 +72,10 @@ void LoadTabAtu(Works* works, int bank, int antenna)
         for (long& f : fields)
             if (!nextNumber(p, f))
                 break;
+        if (!tuneInRange(fields[1], fields[2], fields[3], fields[4])) {
+            logErr("LoadTabAtu: tune out of range refused: %s\n", text.c_str());
+            return true;
+        }
         TuneMemEntry& e = memory[slot];
         e.present = static_cast<uint8_t>(fields[1]);
         e.modo = static_cast<uint8_t>(fields[2]);

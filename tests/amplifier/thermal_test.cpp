@@ -128,7 +128,14 @@ TEST(Thermal, SupplyVoltageFahrenheitAndCpuTemperatureText)
     EXPECT_FALSE(parseCpuTemps("51.2\n", a, b));
     EXPECT_FALSE(parseCpuTemps("51.2\ntemp=4", a, b));
     EXPECT_FALSE(parseCpuTemps("", a, b));
+    // A field without a number, or one that is not finite, is no reading either.
+    EXPECT_FALSE(parseCpuTemps("51.2\ntemp=nan'C\n", a, b));
+    EXPECT_FALSE(parseCpuTemps("inf\ntemp=48.3'C\n", a, b));
+    EXPECT_FALSE(parseCpuTemps("1e99\ntemp=48.3'C\n", a, b));
+    EXPECT_FALSE(parseCpuTemps("error\ntemp=48.3'C\n", a, b));
+    EXPECT_FALSE(parseCpuTemps("51.2\ntemp=--.-'C\n", a, b));
     EXPECT_FLOAT_EQ(-1.0f, a);
+    EXPECT_FLOAT_EQ(-1.0f, b);
     // A long first line is one line: its rest is not taken for the second.
     ASSERT_TRUE(parseCpuTemps(std::string(40, '7') + "\ntemp=12.5'C\n", a, b));
     EXPECT_FLOAT_EQ(12.5f, b);

@@ -6,6 +6,7 @@
 #include "tuner/tune_memory.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -99,6 +100,40 @@ TEST(AntennaTable, ZeroEdgeReinitsNamesAndExtraRowsAreIgnored)
     EXPECT_EQ(w->antennaRows, 11);
     EXPECT_STREQ(w->antennaTable[1].band, "80m");
     EXPECT_EQ(w->antennaTable[1].ant, 3) << "the settings of the rows are kept";
+}
+
+TEST(AntennaTable, RowsWithFieldsOutOfRangeAreRefused)
+{
+    // An antenna output or attenuator step the unit lacks, a switch other than 0/1, an edge
+    // that does not fit, a power that is no number: the line is refused with a log line,
+    // never applied to the amplifier.
+    TestRoot root("antenna-range");
+    auto works = std::make_unique<Works>();
+    Works* w = works.get();
+    root.write("opt/set/antenna.txt",
+               "a 1800000 2000000 1 140 0 0 0.0\n"
+               "b 3500000 4000000 1 2 0 9 0.0\n"
+               "c 7000000 7300000 2 2 0 0 0.0\n"
+               "d 10100000 10150000 1 2 7 0 0.0\n"
+               "e 0x100000001 14350000 1 2 0 0 0.0\n"
+               "f 18068000 -1 1 2 0 0 0.0\n"
+               "g 21000000 21450000 1 -1 0 0 0.0\n"
+               "h 24890000 24990000 1 2 0 0 nan\n"
+               "40m 7000000 7300000 1 3 0 3 10.0\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadTabConfig(w, 0), 0);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(w->antennaRows, 1);
+    EXPECT_STREQ(w->antennaTable[0].band, "40m");
+    EXPECT_NE(log.find("row out of range refused: a 1800000 2000000 1 140 0 0 0.0\n"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8) << "one line per refused row: " << log;
+
+    w->frequency = 7100000;
+    w->attenuator = 0;
+    GestioneAntennaAutomatica(w);
+    EXPECT_EQ(w->antenna, 2);
+    EXPECT_EQ(w->attenuator, 3);
+    drainQueue(w);
 }
 
 TEST(AntennaTable, SaveToBankStoresLiveStateOfTheFrequencyRow)

@@ -106,6 +106,34 @@ TEST_F(SetupFixture, OverlongValuesAndLinesAreCutSafely)
     EXPECT_EQ(15u, strlen(works->setup->Server));
 }
 
+TEST_F(SetupFixture, ZeroBytesNeverHideTheNextLine)
+{
+    // Zero bytes (a damaged card) inside or making up a line: the line still ends at its
+    // line end, and the keys after it are read.
+    using namespace std::string_literals;
+    root.write("opt/set/setup.txt", "\0\0\0\0\nWebSocket: 2\nPitch: 12\0 34\nNumBanco: 7\n"s + std::string(120, '\0') +
+                                        "\nMAXbank: 9\n");
+    readSetup(works.get());
+    EXPECT_EQ('2', works->setup->WebSocket);
+    EXPECT_STREQ("12", works->setup->Pitch);
+    EXPECT_EQ(7, works->numBanco);
+    EXPECT_EQ(9, works->maxBank);
+}
+
+TEST_F(SetupFixture, MultiplierTooLargeForAFrameIsRefused)
+{
+    // 240 x 99999999 does not fit an int: the frame keeps its size instead of overflowing.
+    root.write("opt/set/setup.txt", "Multiplier: 4\n");
+    readSetup(works.get());
+    EXPECT_EQ(960, works->audioFrameSamples);
+    root.write("opt/set/setup.txt", "Multiplier: 99999999\n");
+    readSetup(works.get());
+    EXPECT_EQ(240, works->audioFrameSamples) << "the start value stays";
+    root.write("opt/set/setup.txt", "Multiplier: -9999999\n");
+    readSetup(works.get());
+    EXPECT_EQ(240, works->audioFrameSamples);
+}
+
 TEST_F(SetupFixture, FailedRemountWritesNothing)
 {
     root.write("opt/set/setup.txt", "WebSocket: 2\n");

@@ -4,7 +4,9 @@
 #include "amplifier/errors.h"
 #include "core/works.h"
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,19 @@ inline void writeSettings(const char* relative, const uint8_t* data, size_t size
 {
     std::ofstream(scratchRoot() + "/" + relative, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// A broken invariant: the message, then abort so that libFuzzer keeps the input as a crash.
+[[noreturn]] inline void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline void fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::fputs("INVARIANT: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+    std::abort();
 }
 
 inline std::unique_ptr<Works> freshWorks()

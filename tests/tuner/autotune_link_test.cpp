@@ -25,6 +25,7 @@
 #include "support/sim_root.h"
 #include "support/wire.h"
 #include "tuner/autotune.h"
+#include "tuner/search_climb.h"
 #include "tuner/tune_memory.h"
 #include "tuner/tune_word.h"
 #include "tuning_session.h"
@@ -35,6 +36,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -671,4 +673,66 @@ TEST(AutoTuneLink, AmplifierErrorDuringTheSearchCountsAsSwr100)
     EXPECT_FALSE(st.unit().board().readings().swrTrip);
     std::printf("[ tune     ] 17m dipole    complete SWR %.3f after %zu steps and %d protection resets in %.2f s\n",
                 board, run.words.size(), run.errorPolls, run.seconds);
+}
+
+TEST(AutoTuneLink, ClimbSearchStoresOnEachAntennaAndBandChangesRecall)
+{
+    // The climbing search ("AutoTuneTipo" '2') on the three antennas: each tune ends close to
+    // the best the network can do there, within a hundred polls, in the file of bank 2 and its
+    // antenna; back from another band, the stored word comes back without a search.
+    Station st("tune-link-climb");
+    ASSERT_TRUE(st.start());
+    Works* w = st.works();
+    st.setup().AutoTuneTipo = TUNE_TIPO_CLIMB;
+    const Scenario scenarios[] = {
+        {"15m dipole", 21200000, 1, 3820, true, {}},
+        {"20m vertical", 14200000, 2, 3130, false, {}},
+        {"12m end-fed", 24950000, 3, 3973, false, {}},
+    };
+    uint32_t stored[3] = {};
+    for (const Scenario& sc : scenarios) {
+        SCOPED_TRACE(sc.band);
+        st.unit().board().setPacing(sc.paced);
+        st.bandChange(sc.hz);
+        ASSERT_TRUE(st.settle());
+        const uint32_t startWord = w->tuneval;
+        const TuneRun run = st.tune();
+        expectStepsOnTheWire(run, sc.output == 1 ? "AT10;" : "AT00;");
+        ASSERT_FALSE(run.words.empty());
+        EXPECT_EQ(startWord, run.words[0]) << "the present setting is measured first";
+        expectMeasurementsOfTheSentWords(run, sc.output, sc.hz);
+        EXPECT_LE(run.words.size(), 100u);
+        const uint32_t last = run.words.back();
+        EXPECT_EQ(last, st.unit().board().settings().tuneWord);
+        EXPECT_EQ(tuneLine(sc.slot, sc.hz, last), st.root().read(tuneFile(sc.output)));
+        EXPECT_EQ(1, tuneMemoryOf(w, sc.output - 1)[sc.slot].present);
+        EXPECT_EQ(-1, ExistAnError(w));
+
+        // Against every setting of the network on that load.
+        auto scratch = std::make_unique<Works>();
+        const double best =
+            sim::TuningSession(scratch.get(), loadOnOutput(sc.output), static_cast<double>(sc.hz)).bruteForceBest();
+        ASSERT_TRUE(st.polls(3));
+        const double board = st.boardSwr();
+        EXPECT_TRUE(board <= 1.02 * best || (best < 1.03 && board < 1.05)) << board << " against " << best;
+        EXPECT_NEAR(board, miglioretuneParam.swr, 0.02 + 0.03 * board);
+        std::printf("[ tune     ] %-13s climb    SWR %.3f (best %.3f) after %3zu polls in %.2f s, %.1f ms a poll (%s)\n",
+                    sc.band, board, best, run.words.size(), run.seconds, 1000.0 * run.seconds / run.words.size(),
+                    sc.paced ? "paced" : "unpaced");
+        stored[sc.output - 1] = last;
+    }
+    st.unit().board().setPacing(true);
+    for (const Scenario& sc : scenarios) {
+        SCOPED_TRACE(sc.band);
+        st.bandChange(7100000);
+        ASSERT_TRUE(st.settle());
+        const size_t from = st.mark();
+        st.bandChange(sc.hz);
+        ASSERT_TRUE(st.settle());
+        const std::vector<std::string> sent = st.sentSince(from);
+        EXPECT_EQ(1, std::count_if(sent.begin(), sent.end(), isTuneWordText));
+        EXPECT_EQ(1, std::count(sent.begin(), sent.end(), wordText(stored[sc.output - 1])));
+        EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "MP1;")) << "no search";
+        EXPECT_EQ(0, w->tuneStatus);
+    }
 }

@@ -5,6 +5,7 @@
 #include "tuner/tuner_files.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -31,12 +32,20 @@ TEST(TunerFiles, OutOfOrderLinesLoadSortedAndSaveSorted)
                "5000 0 1 1 1 1\n"              // bad slot
                "-3 0 1 1 1 1\n"                // bad slot
                "900 1800000 1 1 1 1\n"
-               "900 1800000 1 2 8 9\n");       // a later line for the same slot wins
+               "900 1800000 1 2 8 9\n"         // a later line for the same slot wins
+               "900 1800000 6 2 8 9\n"         // values a tuner cannot take are refused:
+               "900 1800000 1 4 8 9\n"         // present other than 0/1, a mode above 3,
+               "900 1800000 1 2 512 9\n"       // inductance or capacitance beyond 9 bits
+               "900 1800000 1 2 8 65545\n"
+               "900 1800000 1 2 -1 9\n");
     tuneMemoryOf(w, 1)[4000].present = 1;      // replaced by the load
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     LoadTabAtu(w, 3, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "LoadTabAtu Errore idx\nLoadTabAtu Errore idx\n");
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.substr(0, 44), "LoadTabAtu Errore idx\nLoadTabAtu Errore idx\n");
+    EXPECT_NE(log.find("LoadTabAtu: tune out of range refused: 900 1800000 1 2 8 65545\n"), std::string::npos);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 7) << log;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "LoadTabAtu Errore idxLoadTabAtu Errore idx");
     const TuneMemEntry* m = tuneMemoryOf(w, 1);
     EXPECT_EQ(m[12].present, 1);
@@ -45,6 +54,8 @@ TEST(TunerFiles, OutOfOrderLinesLoadSortedAndSaveSorted)
     EXPECT_EQ(m[12].capacita, 200);
     EXPECT_EQ(m[2110].present, 0);
     EXPECT_EQ(m[900].induttanza, 8);
+    EXPECT_EQ(m[900].capacita, 9);
+    EXPECT_EQ(m[900].modo, 2);
     EXPECT_EQ(m[4000].present, 0);
 
     SaveTabAtu(w, 3, 1);
