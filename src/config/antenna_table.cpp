@@ -8,6 +8,7 @@
 #include "tuner/tune_memory.h"
 #include "ui/labels.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -184,7 +185,7 @@ void SaveTabConfig(Works* works, int bank)
 {
     std::string content = headerOf(works->interfaceMode);
     char line[96];
-    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
     for (int i = 0; i < rows; ++i) {
         const AntennaRow& r = works->antennaTable[i];
         snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.band, static_cast<long>(r.freqStart),
@@ -198,7 +199,7 @@ void SaveTabConfig(Works* works, int bank)
 
 int antennaRowOf(const Works* works, uint32_t frequency)
 {
-    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
     const auto f = static_cast<int64_t>(frequency);
     for (int i = 0; i < rows; ++i) {
         const AntennaRow& r = works->antennaTable[i];
