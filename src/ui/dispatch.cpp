@@ -162,7 +162,7 @@ int mainView(Works* works, int pressFlags)
     works->statusView = 0;
     works->angAuxPk = 0;
     SetWorkImg(works);
-    logErr("type to %d\n", works->screenPage);
+    logErr("type to %d\n", works->screenPage.load());
     return 0;
 }
 
@@ -229,7 +229,7 @@ int tuneNotice(Works* works, int)
 
 int tuneStart(Works* works, bool fine)
 {
-    logErr("xxxxx AUTO TUNE_ByPass %x\n", works->atuBypass);
+    logErr("xxxxx AUTO TUNE_ByPass %x\n", works->atuBypass.load());
     if (works->atuBypass)
         return 0;
     clearMsgBits(works, 2);
@@ -245,7 +245,7 @@ int tuneBypass(Works* works, int)
 {
     works->fineTuneOk = 0;
     clearMsgBits(works, 2);
-    logErr("xxxxx TUNE_ByPass %x\n", works->atuBypass);
+    logErr("xxxxx TUNE_ByPass %x\n", works->atuBypass.load());
     if (works->atuBypass) {
         works->atuBypass = 0;
         GestioneLoadTuneVal(works, 1);

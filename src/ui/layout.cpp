@@ -230,7 +230,7 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     statusLine(works, 220, nullptr, text);
 
     snprintf(text, sizeof text, fahrenheit ? "Set Point Alarm %4.01f°F, FAN: %i%%" : "Set Point Alarm %04.02f°C, FAN: %i%%",
-             temp(works->maxTemperature), works->fanPercentSent);
+             temp(works->maxTemperature), works->fanPercentSent.load());
     statusLine(works, 242, nullptr, text);
 
     const LanAddresses lan = lanAddresses();
@@ -239,7 +239,7 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     snprintf(text, sizeof text, "Gateway:%s, DNS:%s ", lan.gateway.c_str(), lan.dns.c_str());
     statusLine(works, 286, nullptr, text);
 
-    snprintf(text, sizeof text, "State 0x%02x 0x%02x,ES:%u,ER:%u", works->statoAmp[0], works->statoAmp[1],
+    snprintf(text, sizeof text, "State 0x%02x 0x%02x,ES:%u,ER:%u", works->statoAmp[0].load(), works->statoAmp[1].load(),
              static_cast<unsigned>(works->retryTotal), static_cast<unsigned>(works->retryStops));
     statusLine(works, 308, "STATUS", text);
     statusLine(works, 330, nullptr, ExistError(works, 8) ? "No EXT IO data" : "EXT IO connected");

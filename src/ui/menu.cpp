@@ -80,7 +80,8 @@ void InitMenuOrvo(Works* works)
         }
     }
     setLowerNumberLabel(BAR_MAIN, 1, "BANK %i", works->numBanco);
-    const int att = works->attenuator >= 0 && works->attenuator <= 4 ? works->attenuator : 0;
+    const int attenuator = works->attenuator;
+    const int att = attenuator >= 0 && attenuator <= 4 ? attenuator : 0;
     char text[32];
     snprintf(text, sizeof text, "%sdB", AttVectStr[att]);
     setBarLabel(BAR_MAIN, 2, 1, text);

@@ -56,15 +56,15 @@ void rightMeter(Works* works)
     int scale = number_ofStep_meter_REFL;
     switch (works->screenPage) {
     case 2:
-        steps = CalcolaSWR(std::clamp(works->swr, 0.0f, 100.0f));
+        steps = CalcolaSWR(std::clamp(works->swr.load(), 0.0f, 100.0f));
         scale = number_ofStep_meter_SWR;
         break;
     case 3:
-        steps = std::min(works->pwrIn, 60.0f);
+        steps = std::min(works->pwrIn.load(), 60.0f);
         scale = number_ofStep_meter_PW;
         break;
     default:
-        steps = std::min(works->pwrRefl, 60.0f);
+        steps = std::min(works->pwrRefl.load(), 60.0f);
         break;
     }
     if (works->enablePwrPeak == 1) {
@@ -79,7 +79,7 @@ void rightMeter(Works* works)
     case 2: {
         drawText(works, 570, 160, "SWR");
         char text[32];
-        snprintf(text, sizeof text, "%02.01f", static_cast<double>(std::clamp(works->swr, 0.0f, 100.0f)));
+        snprintf(text, sizeof text, "%02.01f", static_cast<double>(std::clamp(works->swr.load(), 0.0f, 100.0f)));
         drawText(works, 580, 180, text);
         break;
     }
@@ -179,7 +179,7 @@ void decayPeak(int& holdMs, int& frameCount, float& held, int elapsedMs)
 
 void DrawMeters(Works* works)
 {
-    const float forward = std::min(works->pwrFwd, works->ampModel == '1' ? 120.0f : 60.0f);
+    const float forward = std::min(works->pwrFwd.load(), works->ampModel == '1' ? 120.0f : 60.0f);
     works->angFwd = needleAngle(forward, number_ofStep_meter_FWD);
     if (works->enablePwrPeak == 1) {
         if (works->angFwdPk == 0)
