@@ -9,6 +9,7 @@
 #include "display/framebuffer.h"
 #include "platform/clock.h"
 #include "support/sim_root.h"
+#include "tuner/autotune.h"
 #include "tuner/tune_word.h"
 #include "tuner/tuner_files.h"
 #include "ui/dispatch.h"
@@ -44,6 +45,8 @@ struct KeyFixture {
         InitMenuOrvo(works.get());
     }
     int press(int key, int flags = 0) { return DecodeTasto(works.get(), key, flags); }
+    // The link thread's part: the tune starts and ends the keys asked for.
+    void serveTune() { ServeTuneRequests(works.get()); }
     std::vector<int> drain() { return drainQueue(works.get()); }
     // The text the link would put on the wire for a command number (CRC digits removed).
     std::string wireText(int number)
@@ -229,6 +232,7 @@ TEST(Keys, TuneBarStartsAndAbortsSearchesAndKeepsBypassedTunerAlone)
     f.press(4);
     EXPECT_EQ(BAR_TUNE, f.works->pageIdx);
     f.press(4);
+    f.serveTune();
     EXPECT_EQ(1, f.works->tuneStatus);
     EXPECT_EQ(0, f.works->fineTuneOk);
     EXPECT_EQ((std::vector<int>{18, 15, 22, 13, 17}), f.drain());
@@ -236,12 +240,15 @@ TEST(Keys, TuneBarStartsAndAbortsSearchesAndKeepsBypassedTunerAlone)
     f.press(1);
     EXPECT_EQ(BAR_TUNE, f.works->pageIdx);
     f.press(4);
+    f.serveTune();
     EXPECT_EQ(0, f.works->tuneStatus);
     f.drain();
     f.press(3);
+    f.serveTune();
     EXPECT_EQ(1, f.works->tuneStatus);
     EXPECT_EQ(1, f.works->fineTuneOk);
     f.press(3);
+    f.serveTune();
     f.drain();
     // The bypass key: tuner bypassed (command 39), stored; then tune keys do nothing.
     f.press(5);
@@ -249,6 +256,7 @@ TEST(Keys, TuneBarStartsAndAbortsSearchesAndKeepsBypassedTunerAlone)
     EXPECT_EQ((std::vector<int>{39}), f.drain());
     EXPECT_EQ(1, f.savedRow(f.works->numBanco).atuBypass);
     f.press(4);
+    f.serveTune();
     EXPECT_EQ(0, f.works->tuneStatus);
     EXPECT_TRUE(f.drain().empty());
     f.press(5);

@@ -8,6 +8,7 @@
 #include "core/setup.h"
 #include "core/works.h"
 #include "support/sim_root.h"
+#include "tuner/autotune.h"
 #include "ui/screen_loop.h"
 
 #include <gtest/gtest.h>
@@ -134,10 +135,12 @@ TEST(ScreenLoop, TransmitStartsOneTuneAndAMissingCarrierAbandonsTheKeyTune)
     followTransceiver(f.works.get(), f.parameters, f.state);
     EXPECT_EQ(0, f.works->tuneStatus);
     followTransceiver(f.works.get(), f.parameters, f.state);
+    ServeTuneRequests(f.works.get());  // the link thread starts it
     EXPECT_EQ(1, f.works->tuneStatus);
     EXPECT_EQ(0x03, f.works->autoTuneMode);
     f.drain();
     followTransceiver(f.works.get(), f.parameters, f.state);
+    ServeTuneRequests(f.works.get());
     EXPECT_TRUE(f.drain().empty()) << "one tune per transmission";
     // After the run the transceiver settles for ten frames, then all is clear again.
     f.works->tuneStatus = 0;
