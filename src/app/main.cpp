@@ -105,6 +105,7 @@ void shutDown(Works* works)
     joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
     joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
+    joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
     joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");
     joinLogged(thrCatSer, isOn(works, &Orvosetup::enaCatSer), "Radezevuvedo joined CatSerial end");
     joinLogged(thrSer, isOn(works, &Orvosetup::enaser), "Radezevuvedo joined Serial end");
@@ -199,6 +200,7 @@ int main(int, char**)
     if (isOn(works.get(), &Orvosetup::EnableKeyb))
         startThread(thrKey, keyb, works.get());
     StartThreadSoket(works.get());
+    StartThreadHamlib(works.get());
     StartThreadIXO(works.get());
 
     if (isOn(works.get(), &Orvosetup::EnableWrite) || isOn(works.get(), &Orvosetup::EnableRead) ||
