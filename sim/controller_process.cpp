@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -46,6 +47,14 @@ void writeAll(int fd, const char* data, size_t len)
     }
 }
 
+// Leaves the child of a fork whose exec failed. Straight to the kernel: _exit is wrapped by
+// ThreadSanitizer, whose exit checks would report the threads of the parent's copy.
+[[noreturn]] void exitChild(int status)
+{
+    syscall(SYS_exit_group, status);
+    _exit(status);
+}
+
 int decodeStatus(int st)
 {
     if (WIFEXITED(st))
@@ -55,7 +64,39 @@ int decodeStatus(int st)
     return -1;
 }
 
+std::atomic<SanitizerReportHandler> reportHandler{nullptr};
+
 } // namespace
+
+std::string sanitizerReportsIn(std::string_view text)
+{
+    // A report starts on the line of one of these texts and ends at the rule line that
+    // closes it (ThreadSanitizer, AddressSanitizer) or at the next report or the end.
+    static constexpr std::string_view starts[] = {"WARNING: ThreadSanitizer:", "ERROR: AddressSanitizer:",
+                                                  "ERROR: LeakSanitizer:", ": runtime error:"};
+    constexpr std::string_view rule = "==================";
+    const auto nextStart = [&](size_t from) {
+        size_t at = std::string_view::npos;
+        for (std::string_view start : starts)
+            at = std::min(at, text.find(start, from));
+        return at;
+    };
+    std::string out;
+    for (size_t at = nextStart(0); at != std::string_view::npos;) {
+        const size_t lineStart = text.rfind('\n', at);
+        const size_t begin = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+        const size_t next = nextStart(at + 1);
+        const size_t end = std::min({text.find(rule, at), next, text.size()});
+        out.append(text.substr(begin, end - begin));
+        at = next;
+    }
+    return out;
+}
+
+void setSanitizerReportHandler(SanitizerReportHandler handler)
+{
+    reportHandler = handler;
+}
 
 ControllerProcess::ControllerProcess(const std::string& binary, const std::string& root,
                                      const std::string& workDir)
@@ -80,6 +121,11 @@ ControllerProcess::~ControllerProcess()
     }
     if (reader_.joinable())
         reader_.join();
+    if (const SanitizerReportHandler handler = reportHandler.load()) {
+        const std::string reports = sanitizerReports();
+        if (!reports.empty())
+            handler(binary_, reports);
+    }
     if (pidfd_ >= 0)
         ::close(pidfd_);
     if (errPipe_ >= 0)
@@ -125,6 +171,7 @@ void ControllerProcess::start(const ControllerOptions& o)
         if (realpath(binary.c_str(), buf))
             binary = buf;
     }
+    binary_ = binary;
     std::string workDir = o.workDir;
     if (!workDir.empty() && workDir.front() != '/') {
         char buf[PATH_MAX];
@@ -171,11 +218,11 @@ void ControllerProcess::start(const ControllerOptions& o)
         dup2(pipeFds[1], 2);
         if (!workDir.empty() && chdir(workDir.c_str()) != 0) {
             writeAll(2, chdirFail.data(), chdirFail.size());
-            _exit(127);
+            exitChild(127);
         }
         execve(argv[0], argv.data(), envp.data());
         writeAll(2, execFail.data(), execFail.size());
-        _exit(127);
+        exitChild(127);
     }
     pid_ = pid;
     ::close(pipeFds[1]);

@@ -10,6 +10,12 @@
 //   process group: its own, so a Ctrl-C at the terminal reaches the simulator only and
 //                  the simulator stops the controller first (SIGTERM), in order.
 // The destructor kills (SIGKILL) and reaps a child still running.
+//
+// A child built with a sanitizer reports into its stderr and goes on (ThreadSanitizer with
+// halt_on_error=0). Such reports must not pass unseen when a test never looks at that
+// stderr: sanitizerReports() gives them, and the destructor hands them, once the child's
+// stderr is complete, to the handler set with setSanitizerReportHandler (the tests set one
+// that fails the running test).
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -20,6 +26,15 @@
 #include <vector>
 
 namespace sim {
+
+// The report blocks of sanitizers (ThreadSanitizer, AddressSanitizer, LeakSanitizer,
+// UndefinedBehaviorSanitizer) in a program's stderr text, in order; "" when there is none.
+std::string sanitizerReportsIn(std::string_view text);
+
+// Called by every ControllerProcess at its end with the binary's path and its reports,
+// when there are any. Set it before starting children; nullptr removes it.
+using SanitizerReportHandler = void (*)(const std::string& binary, const std::string& reports);
+void setSanitizerReportHandler(SanitizerReportHandler handler);
 
 struct ControllerOptions {
     std::string binary;     // path of ampctl
@@ -60,6 +75,8 @@ public:
     bool waitStderrEnd(double timeoutSeconds) const;
     // Waits until its stderr contains `text` (`occurrences` times), or the timeout.
     bool waitForStderr(std::string_view text, double timeoutSeconds, size_t occurrences = 1) const;
+    // The sanitizer reports in its stderr so far ("" when none).
+    std::string sanitizerReports() const { return sanitizerReportsIn(stderrText()); }
 
 private:
     void start(const ControllerOptions& options);
@@ -72,6 +89,7 @@ private:
     int errPipe_ = -1;
     int errFile_ = -1;
     bool echo_ = false;
+    std::string binary_;
     std::string stderrPath_;
     std::thread reader_;
     mutable std::mutex mutex_;

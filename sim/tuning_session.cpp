@@ -112,6 +112,7 @@ TuningOutcome TuningSession::run(int pollLimit)
 {
     TuningOutcome out;
     StartAutotune(works_);
+    ServeTuneRequests(works_);
     drainQueue();
     uint32_t sent = works_->tuneval;
     while (out.polls < pollLimit && works_->tuneStatus != 0) {

@@ -65,14 +65,14 @@ void sendLinearCommand(Works* works, int number)
         break;
     case 11: {
         std::lock_guard<std::mutex> lock(works->tuneLock);
-        snprintf(text, sizeof text, "MT1%08X;", works->tuneval);
+        snprintf(text, sizeof text, "MT1%08X;", works->tuneval.load());
         works->atuBypass = (works->tuneval >> 16) & 1;
         writeCommand(works, text, number);
         linearProcessStatus = LINK_WAIT_REPLY;
         return;
     }
     case 12:
-        snprintf(text, sizeof text, "FS%01d%04d;", works->freqSensIn, works->freqPeriodTime / 10);
+        snprintf(text, sizeof text, "FS%01d%04d;", works->freqSensIn.load(), works->freqPeriodTime.load() / 10);
         break;
     case 14:
         SetAttenuatorCMD(works, works->attenuator, number);
@@ -95,12 +95,12 @@ void sendLinearCommand(Works* works, int number)
         logFormat = ">> %s\n";
         break;
     case 21:
-        snprintf(text, sizeof text, "AN%d;", works->anState);
+        snprintf(text, sizeof text, "AN%d;", works->anState.load());
         logFormat = ">> %s\n";
         break;
     case 22:
-        snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", works->tsPar[0], works->tsPar[1],
-                 works->tsPar[2], works->tsPar[3]);
+        snprintf(text, sizeof text, "TS%04d%04d%04d%04d;", works->tsPar[0].load(), works->tsPar[1].load(),
+                 works->tsPar[2].load(), works->tsPar[3].load());
         break;
     case 23:
     case 41: {
@@ -114,8 +114,8 @@ void sendLinearCommand(Works* works, int number)
         break;
     }
     case 24:
-        snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", works->psPar[0], works->psPar[1],
-                 works->psPar[2], works->psPar[3]);
+        snprintf(text, sizeof text, "PS%04d%04d%04d%04d;", works->psPar[0].load(), works->psPar[1].load(),
+                 works->psPar[2].load(), works->psPar[3].load());
         logFormat = ">> %s\n";
         break;
     case 27:
@@ -136,7 +136,7 @@ void sendLinearCommand(Works* works, int number)
             works->induttanza = 0;
             works->tuneval |= 1u << 23;
         }
-        snprintf(text, sizeof text, "MT1%08X;", works->tuneval);
+        snprintf(text, sizeof text, "MT1%08X;", works->tuneval.load());
         writeCommand(works, text, number);
         linearProcessStatus = LINK_WAIT_REPLY;
         return;
@@ -152,7 +152,7 @@ void sendLinearCommand(Works* works, int number)
         linearProcessStatus = LINK_IDLE;
         return;
     case 33:
-        snprintf(text, sizeof text, "GM%04d%04d;", works->gmPar1, works->gmPar2);
+        snprintf(text, sizeof text, "GM%04d%04d;", works->gmPar1.load(), works->gmPar2.load());
         logFormat = ">> %s\n";
         break;
     case 35: {

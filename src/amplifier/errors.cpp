@@ -96,11 +96,11 @@ void AddErrore(Works* works, int code)
     const uint8_t flags = works->errTable[code].flags;
     if ((flags & ERR_PROTECTION) && !(works->errFlags & 1)) {
         works->errFlags |= 1;
-        logErr(" -->set protezione 0x%x\n", works->errFlags);
+        logErr(" -->set protezione 0x%x\n", works->errFlags.load());
     }
     if ((flags & ERR_TEMPORARY) && !(works->errFlags & 4)) {
         works->errFlags |= 4;
-        logErr(" -->tasto reset errore 0x%x\n", works->errFlags);
+        logErr(" -->tasto reset errore 0x%x\n", works->errFlags.load());
     }
 }
 

@@ -83,19 +83,19 @@ void searchPercentVentola(Works* works)
                 works->fanPercentOld = works->fanPercent;
                 if (works->fanPercentOld == 0)
                     works->fanPercentCPUOld = 0;
-                logErr("--->1 VENTOLA: %d (%02.02f°C)\n", works->fanPercent, t);
+                logErr("--->1 VENTOLA: %d (%02.02f°C)\n", works->fanPercent.load(), t);
             }
         }
     }
     if (works->fanPercentOld == 0) {
         const float c = std::max(works->cpuTemp1, works->cpuTemp2);
-        works->fanPercentCPU = c >= static_cast<float>(works->cpuTempVentola) ? works->cpuPercVentola : 0;
+        works->fanPercentCPU = c >= static_cast<float>(works->cpuTempVentola) ? works->cpuPercVentola.load() : 0;
         if (works->fanPercentCPU != works->fanPercentCPUOld
             && (works->fanPercentCPUOld < works->fanPercentCPU
                 || c < static_cast<float>(works->cpuTempVentola - works->isteresi2))) {
             if (queueFanCommand(works, 41)) {
                 works->fanPercentCPUOld = works->fanPercentCPU;
-                logErr("--->2 VENTOLA CPU: %d (%02.02f°C)\n", works->fanPercentCPU, c);
+                logErr("--->2 VENTOLA CPU: %d (%02.02f°C)\n", works->fanPercentCPU.load(), c);
             }
         }
     }

@@ -27,7 +27,7 @@ void ClearDisplayError(Works* works)
     DeleteErrore(works, 12);
     DeleteErrore(works, 13);
     DeleteErrore(works, 14);
-    logErr(" -->reset protezione %c\n", works->statoAmp[1]);
+    logErr(" -->reset protezione %c\n", works->statoAmp[1].load());
 }
 
 void VerificaEsistonoErrori(Works* works)
@@ -43,30 +43,30 @@ void VerificaEsistonoErrori(Works* works)
 void GestErroreRemote(Works* works)
 {
     Orvosetup* s = works->setup;
-    logErr(">>> RESTART REMOTE: %i %i audio %x %x\n", works->remoteActive, works->remoteThreadExited.load(),
-           s ? s->EnableWrite : 0, s ? s->EnableRead : 0);
+    logErr(">>> RESTART REMOTE: %i %i audio %x %x\n", works->remoteActive.load(), works->remoteThreadExited.load(),
+           s ? setupSwitch(s, &Orvosetup::EnableWrite) : 0, s ? setupSwitch(s, &Orvosetup::EnableRead) : 0);
     if (!s || works->remoteActive != 1 || works->remoteThreadExited != 1)
         return;
     logErr(">>> RESTART REMOTE!\n");
     works->remoteThreadExited = 0;
-    if (s->EnableWrite == '0') {
+    if (setupSwitch(s, &Orvosetup::EnableWrite) == '0') {
         logErr("start audio write\n");
         fflush(stderr);
-        s->EnableWrite = '1';
+        setSetupSwitch(s, &Orvosetup::EnableWrite, '1');
         StartThreadAudioWrite(works);
     }
-    if (s->EnableRead == '0') {
+    if (setupSwitch(s, &Orvosetup::EnableRead) == '0') {
         logErr("start audio read\n");
         fflush(stderr);
-        s->EnableRead = '1';
+        setSetupSwitch(s, &Orvosetup::EnableRead, '1');
         StartThreadAudioRead(works);
     }
-    if (s->EnableCAT == '0') {
-        s->EnableCAT = '1';
+    if (setupSwitch(s, &Orvosetup::EnableCAT) == '0') {
+        setSetupSwitch(s, &Orvosetup::EnableCAT, '1');
         StartThreadCAT(works);
     }
-    if (s->EnableFFT == '0') {
-        s->EnableFFT = '1';
+    if (setupSwitch(s, &Orvosetup::EnableFFT) == '0') {
+        setSetupSwitch(s, &Orvosetup::EnableFFT, '1');
         StartIxoReadFFT(works);
     }
 }

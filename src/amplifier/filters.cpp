@@ -81,7 +81,7 @@ void SetFilterFromfreq(Works* works)
 void EnDisFilter(Works* works, int enabled)
 {
     if (works->filterIdx < 0 || works->filterIdx >= FILTER_ROWS) {
-        logErr("EnDisFilter: no filter row %d\n", works->filterIdx);
+        logErr("EnDisFilter: no filter row %d\n", works->filterIdx.load());
         return;
     }
     works->filterTable[works->filterIdx].enabled = static_cast<uint8_t>(enabled);

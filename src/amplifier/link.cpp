@@ -21,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-int32_t linearProcessStatus = 1;
+Relaxed<int32_t> linearProcessStatus{1};
 int32_t counterrortimeout = 0;
 
 namespace {
@@ -203,13 +203,14 @@ int OpenLinear(Works* works)
         const char* what = fd == SERIAL_OPEN_FAILED ? "Unable to open device" : "Unable to set comm port";
         logSys(LOG_ERR, "%s %s", what, path);
         logErr("%s %s\n", what, path);
-        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: %s %s", what, path);
+        char text[100];
+        snprintf(text, sizeof text, "Linear: %s %s", what, path);
         works->linFD = -1;
-        works->fatalError = 1;
+        setFatalError(works, 1, text);
         return -1;
     }
     works->linFD = fd;
-    logErr("OK works->linFD=%d (%s) stato:%d\n", fd, path, linearProcessStatus);
+    logErr("OK works->linFD=%d (%s) stato:%d\n", fd, path, linearProcessStatus.load());
     logSys(LOG_INFO, "OK works->linFD=%d (%s)", fd, path);
     return 0;
 }
@@ -226,7 +227,7 @@ void GestRetrayCMD(Works* works)
             works->retryErrHold = 2000;
         }
         logErr("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST (Timer: %i)\n",
-               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount,
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal.load(), works->retryCount.load(),
                works->retryErrHold.load());
         works->retryStops++;
         linearProcessStatus = 1;
@@ -235,7 +236,7 @@ void GestRetrayCMD(Works* works)
         works->retryCount++;
         linearProcessStatus = static_cast<int32_t>(works->lastCmd);
         logErr("--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
-               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal, works->retryCount);
+               works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal.load(), works->retryCount.load());
     }
 }
 

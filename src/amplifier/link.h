@@ -4,10 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/relaxed.h"
+
 struct Works;
 
 // State of the link thread and, at the same time, the number of the next command to send.
-extern int32_t linearProcessStatus;
+// Written by the link thread only; others (a status display, the tests) may read it.
+extern Relaxed<int32_t> linearProcessStatus;
 // Milliseconds of silence counted since the last command was written.
 extern int32_t counterrortimeout;
 

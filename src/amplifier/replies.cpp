@@ -110,7 +110,7 @@ void decodeIdentity(Works* works, const Reply& r)
         works->ampEE2a = pair[0];
         works->ampModel = pair[1];
         number_ofStep_meter_FWD = works->ampModel == '1' ? 120 : 60;
-        logErr("EE2: %x %x\n", works->ampEE2a, works->ampModel);
+        logErr("EE2: %x %x\n", works->ampEE2a.load(), works->ampModel.load());
     } else {
         logErr("identity block %c unknown:%s\n", block, r.line.c_str());
     }
@@ -221,9 +221,11 @@ void statusMeasurements(Works* works, std::string_view t)
     }
 }
 
-// After a status reply the next command depends on the tuning state.
+// After a status reply the starts and ends of a tune asked for meanwhile are carried out;
+// then the next command depends on the tuning state.
 void nextAfterStatus(Works* works)
 {
+    ServeTuneRequests(works);
     switch (works->tuneStatus) {
     case 0: {
         int number = takeQueuedCmd(works);
@@ -371,7 +373,7 @@ void DecodeCatCmd(Works* works, const char* reply, int count)
             logErr("RESET MICRO: %s\n", r.line.c_str());
             if (c == '0')
                 works->microReset = 1;
-            logErr("RESET MICRO ----------------------------------  %x\n", works->microReset);
+            logErr("RESET MICRO ----------------------------------  %x\n", works->microReset.load());
         } else if (digit < 0 || (kw == "SA" && (digit < 1 || digit > 3))) {
             logErr("---------------------------------------bad value:%s\n", r.line.c_str());
             failReply(works);

@@ -19,7 +19,7 @@ void CreaBufferDiStato(Works* works, char* out, size_t outSize)
     char lastError = errors.empty() ? '0' : static_cast<char>(errors.back() + 1);
     snprintf(out, outSize, "%-4.4s%c%c%c%c%c%c%06.02f%06.2f%06.02f%04.01f%4.1f%04.01f%02d%c00000000;", band, mode,
              '0' + (works->attenuator % 10), '0' + (works->antenna % 10), works->ampBypass ? '1' : '0', tuner,
-             works->tuneStatus != 0 ? '1' : '0', works->swr, works->pwrFwd, works->pwrIn,
-             std::max(works->temp1, works->temp2), CalvTensVadcAmp(works, works->vadcRaw),
-             works->rawCurrent * 14.05 / 4096, works->numBanco, lastError);
+             works->tuneStatus != 0 ? '1' : '0', works->swr.load(), works->pwrFwd.load(), works->pwrIn.load(),
+             std::max(works->temp1.load(), works->temp2.load()), CalvTensVadcAmp(works, works->vadcRaw),
+             works->rawCurrent * 14.05 / 4096, works->numBanco.load(), lastError);
 }

@@ -97,9 +97,9 @@ void pauseWhileRunning(Works* works, int64_t ms)
         sleepMs(100);
 }
 
-bool isOn(char flag)
+bool isOn(Works* works, char Orvosetup::* flag)
 {
-    return flag == '1';
+    return setupSwitch(works->setup, flag) == '1';
 }
 
 void joinLogged(ThreadId& slot, bool condition, const char* line)
@@ -117,17 +117,17 @@ void shutDown(Works* works)
     fbRealize(works->fb);
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
-    joinLogged(thrKey, isOn(s->EnableKeyb), "Radezevuvedo joined Key end");
-    joinLogged(thrFFT, isOn(s->EnableFFT), "Radezevuvedo joined FFT end");
-    joinLogged(thrLeggi, isOn(s->EnableRead), "Radezevuvedo joined th_leggi end");
-    joinLogged(thrScrivi, isOn(s->EnableWrite), "Radezevuvedo joined th_scrivi end");
-    joinLogged(thrWsock, s->WebSocket != '0', "Radezevuvedo joined Wsocket end");
-    joinLogged(thrCat, isOn(s->EnableCAT), "Radezevuvedo joined Cat end");
-    joinLogged(thrCatSer, isOn(s->enaCatSer), "Radezevuvedo joined CatSerial end");
-    joinLogged(thrSer, isOn(s->enaser), "Radezevuvedo joined Serial end");
-    joinLogged(thrLin, isOn(s->EnableLinear), "Radezevuvedo joined Linear end");
-    joinLogged(thrTime, isOn(s->EnableTime), "Radezevuvedo joined Time end");
-    joinLogged(thrGPIO, isOn(s->EnableGPIO), "Radezevuvedo joined GPIO end");
+    joinLogged(thrKey, isOn(works, &Orvosetup::EnableKeyb), "Radezevuvedo joined Key end");
+    joinLogged(thrFFT, isOn(works, &Orvosetup::EnableFFT), "Radezevuvedo joined FFT end");
+    joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
+    joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
+    joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
+    joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");
+    joinLogged(thrCatSer, isOn(works, &Orvosetup::enaCatSer), "Radezevuvedo joined CatSerial end");
+    joinLogged(thrSer, isOn(works, &Orvosetup::enaser), "Radezevuvedo joined Serial end");
+    joinLogged(thrLin, isOn(works, &Orvosetup::EnableLinear), "Radezevuvedo joined Linear end");
+    joinLogged(thrTime, isOn(works, &Orvosetup::EnableTime), "Radezevuvedo joined Time end");
+    joinLogged(thrGPIO, isOn(works, &Orvosetup::EnableGPIO), "Radezevuvedo joined GPIO end");
     if (works->audioBitrate > 0) {
         opus_encoder_destroy(works->opusEnc);
         opus_decoder_destroy(works->opusDec);
@@ -179,13 +179,12 @@ int main(int, char**)
     readSetup(works.get());
     LoadAllBankTable(works.get(), works->numBanco);
     works->antennaRowIdx = -1;
-    logErr("ModeWorkIdx %i \n", works->interfaceMode);
+    logErr("ModeWorkIdx %i \n", works->interfaceMode.load());
 
     works->spectrum = spectrum.get();
     loadFonts();
 
-    Orvosetup* s = works->setup;
-    if (isOn(s->EnableGPIO))
+    if (isOn(works.get(), &Orvosetup::EnableGPIO))
         startThread(thrGPIO, GPIO, works.get());
     pauseWhileRunning(works.get(), 1000);
 
@@ -212,12 +211,13 @@ int main(int, char**)
 
     setUpOpus(works.get());
 
-    if (isOn(s->EnableKeyb))
+    if (isOn(works.get(), &Orvosetup::EnableKeyb))
         startThread(thrKey, keyb, works.get());
     StartThreadSoket(works.get());
     StartThreadIXO(works.get());
 
-    if (isOn(s->EnableWrite) || isOn(s->EnableRead) || isOn(s->EnableCAT) || isOn(s->EnableFFT)) {
+    if (isOn(works.get(), &Orvosetup::EnableWrite) || isOn(works.get(), &Orvosetup::EnableRead) ||
+        isOn(works.get(), &Orvosetup::EnableCAT) || isOn(works.get(), &Orvosetup::EnableFFT)) {
         ExitThreadRemote(works.get());
         pauseWhileRunning(works.get(), 2000);
         StartThreadCommRemote(works.get());
@@ -226,7 +226,7 @@ int main(int, char**)
     }
 
     StartThreadCATserial(works.get());
-    if (isOn(s->EnableTime))
+    if (isOn(works.get(), &Orvosetup::EnableTime))
         startThread(thrTime, timer, works.get());
 
     while (works->running)

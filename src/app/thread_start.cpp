@@ -47,14 +47,13 @@ const SwitchedThread catSerial{&Orvosetup::enaCatSer, &thrCatSer, CatSerial, nul
 
 void startSwitched(Works* works, const SwitchedThread& t)
 {
-    char& flag = works->setup->*t.flag;
-    if (flag != '1')
+    if (setupSwitch(works->setup, t.flag) != '1')
         return;
     if (t.startLine)
         logErr("%s", t.startLine);
     if (startThread(*t.slot, t.entry, works) == 0)
         return;
-    flag = '0';
+    setSetupSwitch(works->setup, t.flag, '0');
     if (t.remoteGroup)
         works->remoteThreadExited = 1;
     if (t.failError >= 0)
@@ -65,22 +64,22 @@ void startSwitched(Works* works, const SwitchedThread& t)
 
 void StartThreadLinear(Works* works)
 {
-    if (works->setup->EnableLinear != '1')
+    if (setupSwitch(works->setup, &Orvosetup::EnableLinear) != '1')
         return;
     // The link's switch is a stored setting: a failed start shows the link's error screen,
     // whose retry key starts it again, and leaves the setting as it is.
     if (startThread(thrLin, Linear, works) != 0) {
-        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "Linear: previous link still running");
-        works->fatalError = 1;
+        setFatalError(works, 1, "Linear: previous link still running");
     }
 }
 
 void StartThreadSoket(Works* works)
 {
-    if (works->setup->WebSocket == '1') {
+    const char mode = setupSwitch(works->setup, &Orvosetup::WebSocket);
+    if (mode == '1') {
         logErr(">>>>>>>>>> SOCKET SERVER start\n");
         startThread(thrWsock, Wsocket, works);
-    } else if (works->setup->WebSocket == '2') {
+    } else if (mode == '2') {
         logErr(">>>>>>>>>> SOCKET CLIENT start\n");
         startThread(thrWsock, Wclient, works);
     }
@@ -121,16 +120,16 @@ void StartThreadCommRemote(Works* works)
     works->remoteThreadExited = 0;
     Orvosetup* s = works->setup;
     struct RemoteSwitch {
-        char* flag;
+        char Orvosetup::* flag;
         void (*start)(Works*);
     };
-    const RemoteSwitch group[] = {{&s->EnableWrite, StartThreadAudioWrite},
-                                  {&s->EnableRead, StartThreadAudioRead},
-                                  {&s->EnableCAT, StartThreadCAT},
-                                  {&s->EnableFFT, StartIxoReadFFT}};
+    const RemoteSwitch group[] = {{&Orvosetup::EnableWrite, StartThreadAudioWrite},
+                                  {&Orvosetup::EnableRead, StartThreadAudioRead},
+                                  {&Orvosetup::EnableCAT, StartThreadCAT},
+                                  {&Orvosetup::EnableFFT, StartIxoReadFFT}};
     for (const RemoteSwitch& r : group) {
-        if (*r.flag == '0') {
-            *r.flag = '1';
+        if (setupSwitch(s, r.flag) == '0') {
+            setSetupSwitch(s, r.flag, '1');
             r.start(works);
         }
     }
@@ -141,7 +140,9 @@ void StartThreadCommRemote(Works* works)
 void ExitThreadRemote(Works* works)
 {
     Orvosetup* s = works->setup;
-    s->EnableWrite = s->EnableRead = s->EnableCAT = s->EnableFFT = '0';
+    for (char Orvosetup::* flag : {&Orvosetup::EnableWrite, &Orvosetup::EnableRead, &Orvosetup::EnableCAT,
+                                   &Orvosetup::EnableFFT})
+        setSetupSwitch(s, flag, '0');
     sleepMs(500);
     for (int code : {ERR_AUDIO_READ, ERR_AUDIO_WRITE, ERR_REMOTE_USB, ERR_REMOTE_CAT})
         DeleteErrore(works, code);

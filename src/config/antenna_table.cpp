@@ -7,6 +7,7 @@
 #include "platform/settings_file.h"
 #include "tuner/tune_memory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -183,7 +184,7 @@ void SaveTabConfig(Works* works, int bank)
 {
     std::string content = headerOf(works->interfaceMode);
     char line[96];
-    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
     for (int i = 0; i < rows; ++i) {
         const AntennaRow& r = works->antennaTable[i];
         snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.band, static_cast<long>(r.freqStart),
@@ -197,7 +198,7 @@ void SaveTabConfig(Works* works, int bank)
 
 int antennaRowOf(const Works* works, uint32_t frequency)
 {
-    const int rows = works->antennaRows < ANT_ROWS ? works->antennaRows : ANT_ROWS;
+    const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
     const auto f = static_cast<int64_t>(frequency);
     for (int i = 0; i < rows; ++i) {
         const AntennaRow& r = works->antennaTable[i];

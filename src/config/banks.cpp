@@ -45,32 +45,35 @@ void SetModeWorkIDX(Works* works)
 {
     Orvosetup* s = works->setup;
     if (s) {
+        // The source threads poll their switch: flipped in place as atomics.
+        const char serial = setupSwitch(s, &Orvosetup::enaser);
+        const char catSerial = setupSwitch(s, &Orvosetup::enaCatSer);
         switch (works->interfaceMode) {
         case 1:
-            if (s->enaser == '0') {
-                s->enaser = '1';
+            if (serial == '0') {
+                setSetupSwitch(s, &Orvosetup::enaser, '1');
                 StartThreadIXO(works);
             }
-            if (s->enaCatSer == '1')
-                s->enaCatSer = '0';
+            if (catSerial == '1')
+                setSetupSwitch(s, &Orvosetup::enaCatSer, '0');
             break;
         case 2:
-            if (s->enaCatSer == '0') {
-                s->enaCatSer = '1';
+            if (catSerial == '0') {
+                setSetupSwitch(s, &Orvosetup::enaCatSer, '1');
                 StartThreadCATserial(works);
             }
-            if (s->enaser == '1') {
-                s->enaser = '0';
+            if (serial == '1') {
+                setSetupSwitch(s, &Orvosetup::enaser, '0');
                 DeleteErrore(works, ERR_IXO_EXTIO);
             }
             break;
         default:
-            if (s->enaser == '1') {
-                s->enaser = '0';
+            if (serial == '1') {
+                setSetupSwitch(s, &Orvosetup::enaser, '0');
                 DeleteErrore(works, ERR_IXO_EXTIO);
             }
-            if (s->enaCatSer == '1')
-                s->enaCatSer = '0';
+            if (catSerial == '1')
+                setSetupSwitch(s, &Orvosetup::enaCatSer, '0');
             break;
         }
     }

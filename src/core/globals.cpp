@@ -3,6 +3,8 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 double TIME_LONG_PRESS = 0.5;
@@ -90,6 +92,21 @@ Works* InitGlobalVar(Works* works)
     PeakDecrementTime = 1;
     TimerPeakSec = 3000;
     return works;
+}
+
+void setFatalError(Works* works, int32_t code, const char* text)
+{
+    {
+        std::lock_guard<std::mutex> lock(works->fatalErrorMutex);
+        snprintf(works->fatalErrorText, sizeof works->fatalErrorText, "%s", text);
+    }
+    works->fatalError = code;
+}
+
+std::string fatalErrorMessage(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->fatalErrorMutex);
+    return std::string(works->fatalErrorText, strnlen(works->fatalErrorText, sizeof works->fatalErrorText));
 }
 
 void postTinyCmd(Works* works, uint8_t code)

@@ -5,12 +5,14 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,19 @@ namespace {
 
 constexpr const char* SETUP_PATH = "/opt/set/setup.txt";
 constexpr size_t SETUP_LINE_MAX = 99;
+
+// One writeSetup at a time: it also brings the record's number slots up to date.
+std::mutex writeSetupMutex;
+
+char loadChar(const char* slot)
+{
+    return std::atomic_ref<char>(*const_cast<char*>(slot)).load(std::memory_order_relaxed);
+}
+
+void storeChar(char* slot, char value)
+{
+    std::atomic_ref<char>(*slot).store(value, std::memory_order_relaxed);
+}
 
 enum KeyKind {
     KEY_SWITCH,  // one character, kept in the record only
@@ -32,10 +47,10 @@ struct SetupKey {
     KeyKind kind;
     size_t offset;  // slot in Orvosetup
     size_t width;
-    int32_t Works::*digitField;       // KEY_DIGIT
-    char digitBase;                   // KEY_DIGIT: '0', or '1' for the antenna
+    Relaxed<int32_t> Works::*digitField;  // KEY_DIGIT
+    char digitBase;                        // KEY_DIGIT: '0', or '1' for the antenna
     void (*onRead)(Works*, const char* value);
-    int (*fileValue)(const Works*);   // KEY_NUMBER, KEY_DIRECT: value in file units
+    int (*fileValue)(const Works*);        // KEY_NUMBER, KEY_DIRECT: value in file units
 };
 
 // Scaled settings are written back rounded to the nearest unit: a plain truncation of a
@@ -51,7 +66,7 @@ void readFrameMultiplier(Works* works, const char* value)
 {
     const long long samples = 240LL * atoi(value);
     if (samples < INT_MIN || samples > INT_MAX) {
-        logSys(LOG_ERR, "Multiplier %s out of range, kept %d samples", value, works->audioFrameSamples);
+        logSys(LOG_ERR, "Multiplier %s out of range, kept %d samples", value, works->audioFrameSamples.load());
         return;
     }
     works->audioFrameSamples = static_cast<int>(samples);
@@ -178,14 +193,14 @@ void storeValue(Works* works, const SetupKey& k, const char* value)
     char* slot = slotOf(works, k);
     switch (k.kind) {
     case KEY_SWITCH:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         if (k.offset == offsetof(Orvosetup, EnableFFT))
-            works->setup->fftMirror = value[0];
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, value[0]);
         if (k.offset == offsetof(Orvosetup, Enable1600))
-            works->setup->fftMirror = '1';
+            setSetupSwitch(works->setup, &Orvosetup::fftMirror, '1');
         return;
     case KEY_DIGIT:
-        *slot = value[0];
+        storeChar(slot, value[0]);
         works->*k.digitField = value[0] - k.digitBase;
         return;
     case KEY_TEXT:
@@ -204,7 +219,7 @@ void logSetting(Works* works, const SetupKey& k)
     switch (k.kind) {
     case KEY_SWITCH:
     case KEY_DIGIT:
-        logSys(LOG_INFO, "%s: -%c-", k.key, *slotOf(works, k));
+        logSys(LOG_INFO, "%s: -%c-", k.key, loadChar(slotOf(works, k)));
         break;
     case KEY_TEXT:
         logSys(LOG_INFO, "%s: -%s-", k.key, slotText(works, k).c_str());
@@ -230,6 +245,16 @@ void setSlot(char* slot, size_t width, const char* text)
     size_t n = strnlen(text, width - 1);
     memcpy(slot, text, n);
     slot[n] = '\0';
+}
+
+char setupSwitch(const Orvosetup* s, char Orvosetup::* field)
+{
+    return loadChar(&(s->*field));
+}
+
+void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value)
+{
+    storeChar(&(s->*field), value);
 }
 
 void initSetup(Works* works)
@@ -323,17 +348,18 @@ void readSetup(Works* works)
 
 int writeSetup(Works* works)
 {
+    std::lock_guard<std::mutex> lock(writeSetupMutex);
     std::string text;
     char value[32];
     for (const SetupKey& k : setupKeys) {
         char* slot = slotOf(works, k);
         switch (k.kind) {
         case KEY_SWITCH:
-            snprintf(value, sizeof value, "%c", *slot);
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_DIGIT:
-            *slot = static_cast<char>(digitFieldValue(works, k) + k.digitBase);
-            snprintf(value, sizeof value, "%c", *slot);
+            storeChar(slot, static_cast<char>(digitFieldValue(works, k) + k.digitBase));
+            snprintf(value, sizeof value, "%c", loadChar(slot));
             break;
         case KEY_TEXT:
             snprintf(value, sizeof value, "%s", slotText(works, k).c_str());

@@ -6,6 +6,13 @@ struct Works;
 
 // One slot per key. Switches and digits are single characters; text slots keep room for
 // their terminating zero.
+//
+// Shared between threads: a switch is flipped by one thread while the thread it starts
+// polls it (the remote group EnableWrite, EnableRead, EnableCAT, EnableFFT; enaser,
+// enaCatSer, WebSocket, EnableLinear). Every one-character slot is therefore read and
+// written in place as a relaxed atomic, through setupSwitch and setSetupSwitch (and so by
+// readSetup and writeSetup). Text slots are written at start-up and by writeSetup, whose
+// calls are serialised by a lock of their own.
 struct Orvosetup {
     char EnableKeyb, EnableSpi, EnableTouch, DelayedTouch, EnableRead, EnableWrite, EnableCAT;
     char enaser;
@@ -56,6 +63,10 @@ struct Orvosetup {
 // Copies text into a slot, cut to the slot's width less its terminating zero.
 void setSlot(char* slot, size_t width, const char* text);
 template <size_t N> void setSlot(char (&slot)[N], const char* text) { setSlot(slot, N, text); }
+
+// A one-character slot read or written as a relaxed atomic (see above).
+char setupSwitch(const Orvosetup* s, char Orvosetup::* field);
+void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value);
 
 void initSetup(Works* works);
 void readSetup(Works* works);

@@ -1,5 +1,6 @@
 #include "core/threads.h"
 
+#include "core/setup.h"
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -53,8 +54,8 @@ bool joinThread(ThreadId& slot)
     return true;
 }
 
-void idleUntilStopped(Works* works, const char* threadSwitch, char onValue)
+void idleUntilStopped(Works* works, char Orvosetup::* threadSwitch, char onValue)
 {
-    while (works->running && (!threadSwitch || *threadSwitch == onValue))
+    while (works->running && (!threadSwitch || setupSwitch(works->setup, threadSwitch) == onValue))
         sleepMs(100);
 }

@@ -2,16 +2,21 @@
 // The thread slots of the program and the start functions by setup switch. The slots and
 // the generic start and join live here; the start functions, which know every thread entry,
 // are defined by the composition root (src/app/) and called by name from any subsystem.
+#include <atomic>
 #include <pthread.h>
 
+struct Orvosetup;
 struct Works;
 
 using ThreadEntry = void* (*)(void*);
 
-// A thread identity; valid only while it names a thread this program started.
+// A thread identity; valid only while it names a thread this program started. A slot is
+// started by whichever thread flips its switch and joined by main at the end: valid is
+// stored after id (and read before it) with the atomic's default order, so the thread that
+// sees it set sees the id.
 struct ThreadId {
     pthread_t id{};
-    bool valid = false;
+    std::atomic<bool> valid{false};
 };
 
 extern ThreadId thrGPIO, thrLin, thInit, thDebug, thAggFw, thrKey, thrWsock, thrSer, thrLeggi, thrScrivi, thrCat,
@@ -43,5 +48,5 @@ void StartThreadCommRemote(Works* works);
 void ExitThreadRemote(Works* works);
 
 // The loop of a thread whose work is not done here yet: it stays until running drops to 0
-// or its switch (when given) leaves onValue.
-void idleUntilStopped(Works* works, const char* threadSwitch, char onValue);
+// or its setup switch (when given) leaves onValue.
+void idleUntilStopped(Works* works, char Orvosetup::* threadSwitch, char onValue);

@@ -1,15 +1,29 @@
 #pragma once
 // The shared state record of the controller. main owns the one instance for the life of
 // the process and hands a pointer to every thread. Each field has one writing thread as a
-// rule; readers accept a value from a previous instant. The few locks are named below.
+// rule; readers accept a value from a previous instant.
+//
+// How the threads share it (the suite runs clean under ThreadSanitizer; keep it so):
+// - a scalar field another thread may read or write is Relaxed<T> (core/relaxed.h), a
+//   std::atomic whose plain accesses are relaxed; std::atomic with its default order where
+//   one value publishes others (tuneStatus, running); pass .load() to printf-style calls;
+// - a record, array or text shared between threads is read and written under the mutex
+//   named where it is declared, and readers take a copy;
+// - fields without either are set before the threads start (the band, filter, fan and
+//   antenna tables, the version and the remote settings), or are written and read by one
+//   thread only so far (the link thread: the reply texts, identity blocks, recSwr and
+//   lastCmdLetters; the network-name thread: lanConnection). A thread that comes to read
+//   or change one of them brings it under a lock of its own, declared here.
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/amp_tables.h"
 #include "core/antenna_row.h"
+#include "core/relaxed.h"
 #include "core/tune_types.h"
 
 struct FrameBuffer;
@@ -22,6 +36,7 @@ struct OpusDecoder;
 constexpr const char* AMPCTL_VERSION = "0.060";
 constexpr int CMD_QUEUE_SIZE = 30;
 constexpr int ERROR_CODES = 25;
+constexpr int TUNE_REQUESTS = 4;  // starts and ends of a tune waiting for the link thread
 
 // One entry of the error table: flag bit 0 severe, bit 1 needs a bias reset,
 // bit 2 temporary warning.
@@ -64,14 +79,16 @@ struct Works {
     OpusDecoder* opusDec = nullptr;
 
     // Port descriptors (-1 or open)
-    int32_t linFD = 0;
-    int32_t serFD = 0;
-    int32_t catSerFD = 0;
-    int32_t catFD = 0;
+    Relaxed<int32_t> linFD;
+    Relaxed<int32_t> serFD;
+    Relaxed<int32_t> catSerFD;
+    Relaxed<int32_t> catFD;
 
-    // Fatal error shown full screen: 0 none, 1 amplifier port, 2 CAT port
+    // Fatal error shown full screen: 0 none, 1 amplifier port, 2 CAT port. The text is
+    // written and read under fatalErrorMutex (setFatalError, fatalErrorMessage).
     std::atomic<int32_t> fatalError{0};
     char fatalErrorText[100] = {};
+    std::mutex fatalErrorMutex;
 
     // Amplifier link. The queue is written by any thread and read by the link thread;
     // cmdQueueMutex guards both indexes and the entries.
@@ -80,90 +97,96 @@ struct Works {
     uint32_t cmdQueueIn = 0;
     uint32_t cmdQueueOut = 0;
     std::atomic<uint8_t> cmdBurst{0};
-    uint32_t lastCmd = 0;
+    Relaxed<uint32_t> lastCmd;
     char lastCmdLetters[2] = {};
-    uint32_t retryCount = 0;
-    uint32_t retryTotal = 0;
-    uint32_t retryStops = 0;
+    Relaxed<uint32_t> retryCount;
+    Relaxed<uint32_t> retryTotal;
+    Relaxed<uint32_t> retryStops;
     std::atomic<int32_t> retryErrHold{0};
-    uint32_t cmdRefused = 0;  // commands refused because the queue was full
+    Relaxed<uint32_t> cmdRefused;  // commands refused because the queue was full
 
     // Amplifier identity and measurements
-    uint8_t ampEE2a = 0;
-    uint8_t ampModel = 0;
+    Relaxed<uint8_t> ampEE2a;
+    Relaxed<uint8_t> ampModel;
     uint8_t ampEE0[32] = {};  // identity block 0 ("ER0000;")
     uint8_t ampEE1[32] = {};  // identity block 1 ("ER0001;")
     char microVersion[8] = {};
-    uint8_t statoAmp[3] = {};
-    uint16_t rawIn = 0;
-    uint16_t rawFwd = 0;
-    uint16_t rawRefl = 0;
-    uint16_t rawCurrent = 0;
-    uint16_t rawTemp1 = 0;
-    uint16_t rawTemp2 = 0;
-    uint16_t rawVoltage = 0;
-    float pwrIn = 0;
-    float pwrFwd = 0;
-    float pwrRefl = 0;
-    float pwrPeak = 0;
-    float swr = 0;
-    float temp1 = 0;
-    float temp2 = 0;
-    uint32_t freqMeasured = 0;
+    Relaxed<uint8_t> statoAmp[3] = {};
+    Relaxed<uint16_t> rawIn;
+    Relaxed<uint16_t> rawFwd;
+    Relaxed<uint16_t> rawRefl;
+    Relaxed<uint16_t> rawCurrent;
+    Relaxed<uint16_t> rawTemp1;
+    Relaxed<uint16_t> rawTemp2;
+    Relaxed<uint16_t> rawVoltage;
+    Relaxed<float> pwrIn;
+    Relaxed<float> pwrFwd;
+    Relaxed<float> pwrRefl;
+    Relaxed<float> pwrPeak;
+    Relaxed<float> swr;
+    Relaxed<float> temp1;
+    Relaxed<float> temp2;
+    Relaxed<uint32_t> freqMeasured;
     char impostazioniGenerali[11] = {};
     char ampErrText[32] = {};
-    uint8_t microReset = 0;
-    uint8_t tuState = 0;
+    Relaxed<uint8_t> microReset;
+    Relaxed<uint8_t> tuState;
 
     // Operating point
-    uint32_t frequency = 0;
-    uint32_t lastFrequency = 0;
-    int32_t antenna = 0;
-    int32_t anState = 0;
-    int32_t attenuator = 0;
-    int32_t attenuatorSel = 0;
-    int32_t attenuatorTune = 0;
-    uint8_t ampBypass = 0;
-    uint8_t bypassReq = 0;
-    int32_t interfaceMode = 0;
-    int32_t numBanco = 0;
-    int32_t maxBank = 0;
-    int32_t antennaRows = 0;
-    int32_t antennaRowIdx = 0;
-    int32_t sfValue = 0;
-    int32_t freqSensIn = 0;
-    int32_t freqPeriodTime = 0;
-    uint32_t svcFlags = 0;
+    Relaxed<uint32_t> frequency;
+    Relaxed<uint32_t> lastFrequency;
+    Relaxed<int32_t> antenna;
+    Relaxed<int32_t> anState;
+    Relaxed<int32_t> attenuator;
+    Relaxed<int32_t> attenuatorSel;
+    Relaxed<int32_t> attenuatorTune;
+    Relaxed<uint8_t> ampBypass;
+    Relaxed<uint8_t> bypassReq;
+    Relaxed<int32_t> interfaceMode;
+    Relaxed<int32_t> numBanco;
+    Relaxed<int32_t> maxBank;
+    Relaxed<int32_t> antennaRows;
+    Relaxed<int32_t> antennaRowIdx;
+    Relaxed<int32_t> sfValue;
+    Relaxed<int32_t> freqSensIn;
+    Relaxed<int32_t> freqPeriodTime;
+    Relaxed<uint32_t> svcFlags;
 
     // Tuner
-    uint32_t tuneval = 0;
-    uint8_t atuBypass = 0;
-    int32_t tuneStatus = 0;
-    int32_t capacita = 0;
-    int32_t induttanza = 0;
+    Relaxed<uint32_t> tuneval;
+    Relaxed<uint8_t> atuBypass;
+    // Default (sequentially consistent) order: a thread that sees the end of a run (0) also
+    // sees its results (the best record, the tune memory).
+    std::atomic<int32_t> tuneStatus{0};
+    Relaxed<int32_t> capacita;
+    Relaxed<int32_t> induttanza;
     std::mutex tuneLock;
+    // Starts and ends of an automatic tune asked for by any thread, oldest first, for the
+    // link thread to carry out; tuneLock guards both fields.
+    int8_t tuneRequests[TUNE_REQUESTS] = {};
+    int32_t tuneRequestCount = 0;
 
     // Thermal and fan
-    int32_t fanPercent = 0;
-    int32_t fanPercentOld = 0;
-    int32_t fanPercentCPU = 0;
-    int32_t fanPercentCPUOld = 0;
-    int32_t fanPercentSent = 0;
-    uint8_t fanCmdPending = 0;
-    float cpuTemp1 = 0;
-    float cpuTemp2 = 0;
-    int32_t cpuTempVentola = 0;
-    int32_t cpuPercVentola = 0;
-    float maxTemperature = 0;
-    float maxTemperature2 = 0;
-    int32_t maxTempAllowed = 0;
-    int32_t isteresi1 = 0;
-    int32_t isteresi2 = 0;
-    int32_t tempMode = 0;
-    int32_t enableLogTemp = 0;
-    int32_t logTempRemoved = 0;
-    int32_t tsPar[4] = {};
-    int32_t thresholdRow = 0;
+    Relaxed<int32_t> fanPercent;
+    Relaxed<int32_t> fanPercentOld;
+    Relaxed<int32_t> fanPercentCPU;
+    Relaxed<int32_t> fanPercentCPUOld;
+    Relaxed<int32_t> fanPercentSent;
+    Relaxed<uint8_t> fanCmdPending;
+    Relaxed<float> cpuTemp1;
+    Relaxed<float> cpuTemp2;
+    Relaxed<int32_t> cpuTempVentola;
+    Relaxed<int32_t> cpuPercVentola;
+    Relaxed<float> maxTemperature;
+    Relaxed<float> maxTemperature2;
+    Relaxed<int32_t> maxTempAllowed;
+    Relaxed<int32_t> isteresi1;
+    Relaxed<int32_t> isteresi2;
+    Relaxed<int32_t> tempMode;
+    Relaxed<int32_t> enableLogTemp;
+    Relaxed<int32_t> logTempRemoved;
+    Relaxed<int32_t> tsPar[4] = {};
+    Relaxed<int32_t> thresholdRow;
 
     // Error list: codes in the order they were added, each at most once; errMutex guards
     // errList, errCount and the detail texts of errTable.
@@ -171,86 +194,89 @@ struct Works {
     int32_t errList[ERROR_CODES] = {};
     int32_t errCount = 0;
     ErrorDescriptor errTable[ERROR_CODES] = {};
-    uint8_t errFlags = 0;
-    int32_t errResend = 0;
-    uint8_t cpFlag = 0;
+    Relaxed<uint8_t> errFlags;
+    Relaxed<int32_t> errResend;
+    Relaxed<uint8_t> cpFlag;
 
     // Values taken from the setup file
-    int32_t audioBitrate = 0;
-    int32_t enablePwrPeak = 0;
-    float swrEscAutoTune = 0;
-    int32_t viewTimeStr = 0;
-    int32_t viewTemp = 0;
-    int32_t autoTuneMaxCicli = 0;
-    int32_t powerUnits = 0;
-    int32_t saveScreenIdx = 0;
-    int32_t autoTuneMode = 0;
-    int32_t divideSetting = 0;
-    int32_t psPar[4] = {};
-    int32_t gmPar1 = 0;
-    int32_t gmPar2 = 0;
-    double offsetPlot = 0;
-    uint8_t tuneEnabled = 0;
-    int32_t enableDebug = 0;
+    Relaxed<int32_t> audioBitrate;
+    Relaxed<int32_t> enablePwrPeak;
+    Relaxed<float> swrEscAutoTune;
+    Relaxed<int32_t> viewTimeStr;
+    Relaxed<int32_t> viewTemp;
+    Relaxed<int32_t> autoTuneMaxCicli;
+    Relaxed<int32_t> powerUnits;
+    Relaxed<int32_t> saveScreenIdx;
+    Relaxed<int32_t> autoTuneMode;
+    Relaxed<int32_t> divideSetting;
+    Relaxed<int32_t> psPar[4] = {};
+    Relaxed<int32_t> gmPar1;
+    Relaxed<int32_t> gmPar2;
+    Relaxed<double> offsetPlot;
+    Relaxed<uint8_t> tuneEnabled;
+    Relaxed<int32_t> enableDebug;
 
     // Screen and menu state
-    int32_t timerPeriodUs = 0;
-    int32_t screenPage = 0;
-    int32_t pageIdx = 0;
-    int32_t tabCol = 0;
-    int32_t spanHz = 0;
-    uint8_t reloadImg = 0;
+    Relaxed<int32_t> timerPeriodUs;
+    Relaxed<int32_t> screenPage;
+    Relaxed<int32_t> pageIdx;
+    Relaxed<int32_t> tabCol;
+    Relaxed<int32_t> spanHz;
+    Relaxed<uint8_t> reloadImg;
     char imgName[32] = {};
-    int32_t imgX = 0;
-    int32_t imgY = 0;
+    Relaxed<int32_t> imgX;
+    Relaxed<int32_t> imgY;
     std::atomic<uint8_t> tinyCmd{0};
-    uint8_t tinyCmdActive = 0;
-    uint8_t vadcRaw = 0;  // amplifier supply reading of the front-panel micro
-    int32_t tinyPollIdx = 0;    // rotation 0..3 of the front-panel micro's poll codes
-    int32_t tinyPollDelay = 0;  // button polls until the next exchange with the micro
+    Relaxed<uint8_t> tinyCmdActive;
+    Relaxed<uint8_t> vadcRaw;  // amplifier supply reading of the front-panel micro
+    Relaxed<int32_t> tinyPollIdx;    // rotation 0..3 of the front-panel micro's poll codes
+    Relaxed<int32_t> tinyPollDelay;  // button polls until the next exchange with the micro
     // Replies of the front-panel micro: version, 12 V, 15 V and amplifier voltage readings.
     std::atomic<uint8_t> supply[4] = {};
     std::atomic<uint32_t> msgFlags{0};      // bit 0 second-function notice, bit 1 bypass-not-saved notice
     std::atomic<uint8_t> screenSaverOn{0};  // 1 while the screen saver blanks the panel
 
     // Remote operation
-    int32_t wsSock = 0;
-    uint8_t wsConnected = 0;
+    Relaxed<int32_t> wsSock;
+    Relaxed<uint8_t> wsConnected;
     char remotePassword[13] = {};
     char serverAddr[16] = {};
-    int16_t tcpPort = 0;
-    uint8_t remoteActive = 0;
+    Relaxed<int16_t> tcpPort;
+    Relaxed<uint8_t> remoteActive;
     std::atomic<uint8_t> remoteThreadExited{0};
-    int32_t audioFrameSamples = 0;
-    int32_t audioFormat = 0;
-    int32_t audioRate = 0;
-    int32_t audioBuffers = 0;
+    Relaxed<int32_t> audioFrameSamples;
+    Relaxed<int32_t> audioFormat;
+    Relaxed<int32_t> audioRate;
+    Relaxed<int32_t> audioBuffers;
 
     // Network
     char lanConnection[32] = {};  // name of the network connection, "No Conn" when none
 
     // Tuner and banks: network mode, tune memories, automatic tuning, antenna table
-    uint8_t modoTune = 0;
+    Relaxed<uint8_t> modoTune;
     TuneMemEntry tuneMem[TUNE_ANTENNAS][TUNE_SLOTS] = {};
-    int32_t tuneStep = 0;
-    int32_t fineTuneOk = 0;
-    int32_t txOn = 0;
-    int32_t recMode = 0;
-    int32_t recCount = 0;
+    // Guards tuneMem: the link stores and recalls tunes while bank loads and the screen's
+    // look-ups run in other threads. Taken after tuneLock where both are held.
+    std::mutex tuneMemMutex;
+    Relaxed<int32_t> tuneStep;
+    Relaxed<int32_t> fineTuneOk;
+    Relaxed<int32_t> txOn;
+    Relaxed<int32_t> recMode;
+    Relaxed<int32_t> recCount;
     float recSwr[REC_SWR_SIZE] = {};
-    int32_t passCount = 0;
-    int32_t stepCountC = 0;
-    int32_t stepCountL = 0;
+    Relaxed<int32_t> passCount;
+    Relaxed<int32_t> stepCountC;
+    Relaxed<int32_t> stepCountL;
     AntennaRow antennaTable[ANT_ROWS] = {};
 
     // Amplifier control: band, filter and fan tables, identity blocks, threshold state
     std::vector<ConfigRow> configRows;     // config.txt, loaded once at start-up
-    int32_t configRowCount = 0;
+    Relaxed<int32_t> configRowCount;
     FilterRow filterTable[FILTER_ROWS] = {};
-    int32_t filterIdx = 0;                 // row the front-panel filter editor points at
+    Relaxed<int32_t> filterIdx;            // row the front-panel filter editor points at
     std::vector<VentolaRow> ventolaRows;   // ventola.txt, loaded once at start-up
-    int32_t ventolaRowCount = 0;
-    uint8_t thresholdDefaults = 0;         // 1 while the default thresholds are in force
+    Relaxed<int32_t> ventolaRowCount;
+    Relaxed<uint8_t> thresholdDefaults;    // 1 while the default thresholds are in force
     std::atomic<uint8_t> tuneHold{0};      // manual-carrier flags (bit 4 AN sent, bit 5 AN answered)
 };
 
@@ -269,5 +295,9 @@ extern int CntIP, CntDNS, CntNetMask, CntGateway;
 
 // Puts every field of the start-up table back to its start value; returns works.
 Works* InitGlobalVar(Works* works);
+// Shows a fatal error: its text (cut to the slot), then its code.
+void setFatalError(Works* works, int32_t code, const char* text);
+// A copy of the fatal error's text.
+std::string fatalErrorMessage(Works* works);
 // Posts a code to the front-panel mailbox: waits until it is empty, then stores the code.
 void postTinyCmd(Works* works, uint8_t code);

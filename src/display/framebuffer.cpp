@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -35,10 +36,7 @@ unsigned char* allocBuffer(unsigned int size)
 
 FrameBuffer* newRecord()
 {
-    auto* fb = static_cast<FrameBuffer*>(std::calloc(1, sizeof(FrameBuffer)));
-    if (fb)
-        fb->fd = -1;
-    return fb;
+    return new (std::nothrow) FrameBuffer{};
 }
 
 // Steps 7 and 8 once the geometry is known: map the screen, allocate the two buffers.
@@ -51,7 +49,7 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
         displayLog(LOG_ERR, "Unable to map shared memory\n");
         displayLog(LOG_ERR, "Make sure, that you have compiled shared memory support into your kernel.\n");
         close(fd);
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     fb->sizeX = static_cast<int>(xres & 0xFFFF);
@@ -70,7 +68,7 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
         close(fd);
         std::free(fb->drawBuf);
         std::free(fb->backBuf);
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     displayLog(LOG_INFO, "Screen Size x: %d, y: %d, Pixel Size %d Line size: %d, Mem size: %d\n",
@@ -87,7 +85,7 @@ FrameBuffer* initSimulatedPanel(FrameBuffer* fb, int fd, const char* path)
         if (ftruncate(fd, SIM_PANEL_BYTES) != 0) {
             displayLog(LOG_ERR, "Unable to size simulated panel %s: %s", path, strerror(errno));
             close(fd);
-            std::free(fb);
+            delete fb;
             return nullptr;
         }
     }
@@ -154,7 +152,7 @@ FrameBuffer* fbInitDevice(const char* path)
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         displayLog(LOG_ERR, "Unable to read framebuffer device: /dev/fb0\n");
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     struct stat st {};
@@ -166,7 +164,7 @@ FrameBuffer* fbInitDevice(const char* path)
         displayLog(LOG_ERR, "Unable to read screen info.\n");
         displayLog(LOG_ERR, "Do you have read+write privilages to /dev/fb0?\n");
         close(fd);
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     info.xoffset = 0;
@@ -176,14 +174,14 @@ FrameBuffer* fbInitDevice(const char* path)
         displayLog(LOG_ERR, "Do you have write privilages to /dev/fb0?\n");
         displayLog(LOG_ERR, "Does your video card support double buffering?\n");
         close(fd);
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     const unsigned int pixelSize = fbPixelSizeFromBits(info.bits_per_pixel);
     if (pixelSize == 0) {
         displayLog(LOG_ERR, "Unknown pixel format");
         close(fd);
-        std::free(fb);
+        delete fb;
         return nullptr;
     }
     displayLog(LOG_INFO, "Pixel size =%d", pixelSize);
@@ -244,19 +242,23 @@ void fbDestroy(FrameBuffer* fb)
     }
     std::free(fb->drawBuf);
     std::free(fb->backBuf);
-    std::free(fb);
+    delete fb;
 }
 
 void fbRealize(FrameBuffer* fb)
 {
-    if (fb)
-        std::memcpy(fb->screenMem, fb->drawBuf, fb->memSize);
+    if (!fb)
+        return;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
+    std::memcpy(fb->screenMem, fb->drawBuf, fb->memSize);
 }
 
 void fbSetBack(FrameBuffer* fb)
 {
-    if (fb)
-        std::memcpy(fb->drawBuf, fb->backBuf, fb->memSize);
+    if (!fb)
+        return;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
+    std::memcpy(fb->drawBuf, fb->backBuf, fb->memSize);
 }
 
 void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blue,
@@ -272,6 +274,7 @@ void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blu
         xStart = 0;
     if (xEnd > fb->sizeX)
         xEnd = fb->sizeX;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
     unsigned char* p = target(fb, toBack) + static_cast<size_t>(y) * fb->lineSize +
                        static_cast<size_t>(xStart) * fb->pixelSize;
     for (int x = xStart; x < xEnd; ++x, p += fb->pixelSize)
@@ -303,6 +306,7 @@ void DrawLine(int x0, int y0, int x1, int y1, int red, int green, int blue,
     dy = dy < 0 ? -dy : dy;
     int x = x0;
     int y = y0;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
     if (dy <= dx) {
         int64_t err = 2 * dy - dx;
         for (int64_t n = 0; n <= dx; ++n) {

@@ -2,23 +2,31 @@
 // The framebuffer record, the three pixel buffers and the drawing primitives.
 // Frames are composed in drawBuf (or backBuf for static parts) and presented with one
 // bulk copy by fbRealize; nothing draws into screenMem directly.
+//
+// Several threads draw (start-up, the screen loop, the buttons, the remote peer's pictures).
+// The three buffers are guarded by the record's bufferLock: every primitive here, the
+// picture loader and the text renderer hold it while they touch pixels, so no pixel is
+// ever written by two threads at once. Frames are not locked as a whole: a frame of one
+// thread may still be presented over another's, as before.
 #include <cstdint>
+#include <mutex>
 
 struct Works;
 
 struct FrameBuffer {
-    int sizeX;                  // visible width in pixels
-    int sizeY;                  // visible height in pixels
-    unsigned int memSize;       // bytes of one whole picture
-    unsigned int lineSize;      // bytes of one pixel row: sizeX * pixelSize
-    unsigned int pixelSize;     // bytes per pixel: 1, 2, 3 or 4
-    unsigned char* screenMem;   // the device memory (or the simulated panel, or plain memory)
-    unsigned char* drawBuf;     // the working buffer
-    unsigned char* backBuf;     // the background buffer
-    // Our own, after the established fields: the open device (-1 when none) and whether
-    // screenMem is ordinary memory because no display exists (headless).
-    int fd;
-    int headless;
+    int sizeX = 0;                       // visible width in pixels
+    int sizeY = 0;                       // visible height in pixels
+    unsigned int memSize = 0;            // bytes of one whole picture
+    unsigned int lineSize = 0;           // bytes of one pixel row: sizeX * pixelSize
+    unsigned int pixelSize = 0;          // bytes per pixel: 1, 2, 3 or 4
+    unsigned char* screenMem = nullptr;  // the device memory (or the simulated panel, or plain memory)
+    unsigned char* drawBuf = nullptr;    // the working buffer
+    unsigned char* backBuf = nullptr;    // the background buffer
+    // Our own, after the established fields: the open device (-1 when none), whether
+    // screenMem is ordinary memory because no display exists (headless), and the lock.
+    int fd = -1;
+    int headless = 0;
+    std::mutex bufferLock;  // guards the pixels of screenMem, drawBuf and backBuf
 };
 
 // The simulated panel of a regular file at the framebuffer path: 800 x 480 at 32 bpp.

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 
 #include <csetjmp>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <png.h>
@@ -151,6 +152,7 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
 
     // RGBA rows become blue, green, red, 0; alpha is ignored (pictures are opaque). A
     // picture placed so that it would reach past the screen is cut at the screen's edges.
+    std::unique_lock<std::mutex> lock(fb->bufferLock);
     unsigned char* buf = toBack ? fb->backBuf : fb->drawBuf;
     for (png_uint_32 i = 0; i < height; ++i) {
         const int64_t y = static_cast<int64_t>(i) + imgY;
@@ -170,6 +172,7 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
             d[3] = 0;
         }
     }
+    lock.unlock();
     release(r);
     if (!toBack)
         fbRealize(fb);

@@ -3,6 +3,7 @@
 #include "display/framebuffer.h"
 
 #include <csetjmp>
+#include <mutex>
 #include <cstdio>
 #include <png.h>
 #include <vector>
@@ -81,9 +82,10 @@ int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned 
     });
 }
 
-int writeFrameBufferPng(const FrameBuffer* fb, const char* path)
+int writeFrameBufferPng(FrameBuffer* fb, const char* path)
 {
     if (!fb)
         return -1;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
     return writeScreenPng(fb->screenMem, fb->sizeX, fb->sizeY, fb->lineSize, fb->pixelSize, path);
 }

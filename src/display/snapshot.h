@@ -18,4 +18,4 @@ int writePngRows(const char* path, int width, int height, bool withAlpha,
 int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
                    unsigned int pixelSize, const char* path);
 // The visible memory of a framebuffer record, as above.
-int writeFrameBufferPng(const FrameBuffer* fb, const char* path);
+int writeFrameBufferPng(FrameBuffer* fb, const char* path);

@@ -244,6 +244,7 @@ void putString(int slotNumber, int x, int y, const char* text, int red, int gree
     std::lock_guard<std::mutex> lock(textMutex);
     if (!face[slotNumber])
         return;
+    std::lock_guard<std::mutex> pixels(fb->bufferLock);
     unsigned char* buf = toBack ? fb->backBuf : fb->drawBuf;
     const int64_t memSize = fb->memSize;
     const int64_t lineSize = fb->lineSize;

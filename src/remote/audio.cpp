@@ -7,13 +7,13 @@
 void* th_leggi(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->EnableRead, '1');
+    idleUntilStopped(works, &Orvosetup::EnableRead, '1');
     return nullptr;
 }
 
 void* th_scrivi(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->EnableWrite, '1');
+    idleUntilStopped(works, &Orvosetup::EnableWrite, '1');
     return nullptr;
 }

@@ -7,6 +7,6 @@
 void* Wclient(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->WebSocket, '2');
+    idleUntilStopped(works, &Orvosetup::WebSocket, '2');
     return nullptr;
 }

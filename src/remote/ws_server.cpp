@@ -7,6 +7,6 @@
 void* Wsocket(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->WebSocket, '1');
+    idleUntilStopped(works, &Orvosetup::WebSocket, '1');
     return nullptr;
 }

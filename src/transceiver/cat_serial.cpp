@@ -7,6 +7,6 @@
 void* CatSerial(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->enaCatSer, '1');
+    idleUntilStopped(works, &Orvosetup::enaCatSer, '1');
     return nullptr;
 }

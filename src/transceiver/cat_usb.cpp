@@ -7,6 +7,6 @@
 void* Cat(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->EnableCAT, '1');
+    idleUntilStopped(works, &Orvosetup::EnableCAT, '1');
     return nullptr;
 }

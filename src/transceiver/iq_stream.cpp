@@ -7,6 +7,6 @@
 void* IXORead(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->EnableFFT, '1');
+    idleUntilStopped(works, &Orvosetup::EnableFFT, '1');
     return nullptr;
 }

@@ -9,7 +9,7 @@
 void* Serial(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
-    idleUntilStopped(works, &works->setup->enaser, '1');
+    idleUntilStopped(works, &Orvosetup::enaser, '1');
     return nullptr;
 }
 

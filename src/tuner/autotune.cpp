@@ -12,7 +12,9 @@
 #include "tuner/tune_memory.h"
 #include "tuner/tune_word.h"
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 const int SWRTimeoutCICLI[TUNE_CYCLE_LIMITS] = {600, 400, 300, 200, 100};
@@ -112,7 +114,7 @@ void applyPreset(Works* works, const Presets& p, int k)
     applyC(works);
 }
 
-void backOff(int& value)
+void backOff(Relaxed<int32_t>& value)
 {
     if (value >= 2)
         value -= 1;
@@ -145,7 +147,7 @@ void takeMeasurement(Works* works)
         works->tuneStatus = 2;
     }
     tuneParam = {works->swr, works->pwrFwd, works->induttanza, works->capacita, works->tuneval};
-    logErr("%d-%d) Err %sSWR %05.2f FWD %05.2f L %04d C %04d T %08x %s", cnttune, works->tuneStep,
+    logErr("%d-%d) Err %sSWR %05.2f FWD %05.2f L %04d C %04d T %08x %s", cnttune, works->tuneStep.load(),
            ampError ? "1 " : "0 ", static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
            tuneParam.induttanza, tuneParam.capacita, tuneParam.tuneval, sideText(tuneParam.tuneval));
     cnttune += 1;
@@ -178,7 +180,7 @@ int lowestRecording(const Works* works, int base, int count)
 // last used preset) take no part, so the choice always falls on a preset in use.
 void chooseSideAndPreset(Works* works, const Presets& p)
 {
-    const int n = works->recCount < REC_SWR_SIZE ? works->recCount : REC_SWR_SIZE;
+    const int n = std::min<int>(works->recCount, REC_SWR_SIZE);
     const int h = n / 2;
     const int used = h < p.count ? h : p.count;
     int winsA = 0;
@@ -196,7 +198,7 @@ void chooseSideAndPreset(Works* works, const Presets& p)
     applyPreset(works, p, k);
     logErr("%s", sideB ? " B " : " A ");
     // The best record carries the chosen preset's own measurement.
-    const float swr = used > 0 ? works->recSwr[base + k] : works->swr;
+    const float swr = used > 0 ? works->recSwr[base + k] : works->swr.load();
     miglioretuneParam = {swr, works->pwrFwd, works->induttanza, works->capacita, works->tuneval};
     markBestMeasured(works);
     works->recMode = 0;
@@ -220,7 +222,8 @@ void presetRun(Works* works, const Presets& p, int next)
 }
 
 // States 3, 5, 8, 10: walk a value up by `step` while the SWR does not get worse.
-void climb(Works* works, int& value, int step, float margin, int next, const char* upText, const char* worseText)
+void climb(Works* works, Relaxed<int32_t>& value, int step, float margin, int next, const char* upText,
+           const char* worseText)
 {
     if (measure(works))
         return;
@@ -244,7 +247,7 @@ void climb(Works* works, int& value, int step, float margin, int next, const cha
 }
 
 // States 202 to 205: one fine step of `value` in `direction`; true when the run is over.
-bool fineStep(Works* works, int& value, int& stepCount, int direction)
+bool fineStep(Works* works, Relaxed<int32_t>& value, Relaxed<int32_t>& stepCount, int direction)
 {
     TuneStepComplete(works);
     const int next = value + direction;
@@ -361,7 +364,7 @@ void completeSearch(Works* works)
         break;
     case 12:
         if (!measure(works))
-            EscAutoTune(works, 1);
+            endAutotune(works, 1);
         break;
     default:
         break;
@@ -417,7 +420,7 @@ void fineSearch(Works* works)
         break;
     case 206:
         if (!measure(works))
-            EscAutoTune(works, 1);
+            endAutotune(works, 1);
         break;
     default:
         break;
@@ -561,36 +564,18 @@ void presetSearch(Works* works)
             return;
         TuneEnd(works);
         works->recMode = 0;
-        EscAutoTune(works, 1);
+        endAutotune(works, 1);
         break;
     default:
         break;
     }
 }
 
-} // namespace
+enum TuneRequest : int8_t { TUNE_REQUEST_START = 1, TUNE_REQUEST_END = 2, TUNE_REQUEST_END_SAVE = 3 };
 
-void GoTune(Works* works)
-{
-    if (works->tuneEnabled & 0x80)
-        return;
-    if (works->tuneStatus != 0) {
-        logErr("esc tune TUNEMENU\n");
-        EscAutoTune(works, 0);
-        return;
-    }
-    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode);
-    if ((works->autoTuneMode & 0x01) && !(works->autoTuneMode & 0x08)) {
-        StartAutotune(works);
-        logErr("b-START TUNE %i!!\n", works->tuneStep);
-        if (works->interfaceMode == 1) {
-            works->autoTuneMode = (works->autoTuneMode & ~0x40) | 0x10;
-            logErr("a-START TUNE!!\n");
-        }
-    }
-}
-
-void StartAutotune(Works* works)
+// The start of a run, on the link thread: the burst that prepares the board, then the
+// state machine from the first state of the search.
+void beginSearch(Works* works)
 {
     if (works->atuBypass)
         return;
@@ -618,20 +603,102 @@ void StartAutotune(Works* works)
         works->anState = 0;
         IncPNTIn_CMDLinear(CMD_AN_STATE, works);
     }
-    logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode, works->tuneStep);
+    logErr("--------- START AUTO TUNE (%x) %i\n", works->autoTuneMode.load(), works->tuneStep.load());
+}
+
+// Queues a start or an end for the link thread. A full queue keeps what it holds: the
+// request is refused with a log line.
+void requestTune(Works* works, TuneRequest request)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    if (works->tuneRequestCount >= TUNE_REQUESTS) {
+        logErr("tune request %d refused, %d already waiting\n", static_cast<int>(request), TUNE_REQUESTS);
+        return;
+    }
+    works->tuneRequests[works->tuneRequestCount++] = request;
+}
+
+// Whether a tune runs once the waiting requests are carried out.
+bool tuneComing(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    if (works->tuneRequestCount > 0)
+        return works->tuneRequests[works->tuneRequestCount - 1] == TUNE_REQUEST_START;
+    return works->tuneStatus != 0;
+}
+
+} // namespace
+
+void endAutotune(Works* works, int save)
+{
+    // A best above 6.0 is never stored; neither is one that was not measured on this slot
+    // and antenna (that is no "Max SWR": the log line says why).
+    if (miglioretuneParam.swr > STORE_LIMIT_SWR) {
+        AddErrore(works, ERR_TUNE_MAX_SWR);
+        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
+    } else if (!bestMeasuredHere(works)) {
+        if (save == 1)
+            logErr("------- TUNE NOT STORED: best (SWR %05.2f) not measured on slot %d antenna %d\n",
+                   static_cast<double>(miglioretuneParam.swr), slotOf(works), works->antenna.load());
+    } else if (save == 1) {
+        InsertTuneToMem(works, works->numBanco, works->antenna);
+        works->fineTuneOk = 1;
+    }
+    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
+    cnttune = 0;
+    if (works->autoTuneMode & 0x01)
+        works->autoTuneMode |= 0x04;
+    works->thresholdRow = -1;
+    works->tuneStatus = 0;
+}
+
+void GoTune(Works* works)
+{
+    if (works->tuneEnabled & 0x80)
+        return;
+    if (tuneComing(works)) {
+        logErr("esc tune TUNEMENU\n");
+        EscAutoTune(works, 0);
+        return;
+    }
+    logErr("c-START TUNE (%x)!!\n", works->autoTuneMode.load());
+    if ((works->autoTuneMode & 0x01) && !(works->autoTuneMode & 0x08)) {
+        StartAutotune(works);
+        logErr("b-START TUNE requested!!\n");
+        if (works->interfaceMode == 1) {
+            works->autoTuneMode &= ~0x40;
+            works->autoTuneMode |= 0x10;
+            logErr("a-START TUNE!!\n");
+        }
+    }
+}
+
+void StartAutotune(Works* works)
+{
+    requestTune(works, TUNE_REQUEST_START);
+}
+
+void ServeTuneRequests(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->tuneLock);
+    for (int32_t i = 0; i < works->tuneRequestCount; ++i) {
+        if (works->tuneRequests[i] == TUNE_REQUEST_START)
+            beginSearch(works);
+        else
+            endAutotune(works, works->tuneRequests[i] == TUNE_REQUEST_END_SAVE ? 1 : 0);
+    }
+    works->tuneRequestCount = 0;
 }
 
 void TuneTask(Works* works)
 {
     if (works->cmdBurst)
         return;
-    const int selector = works->autoTuneMaxCicli < 0 ? 0 : works->autoTuneMaxCicli >= TUNE_CYCLE_LIMITS
-                                                               ? TUNE_CYCLE_LIMITS - 1
-                                                               : works->autoTuneMaxCicli;
+    const int selector = std::clamp<int>(works->autoTuneMaxCicli, 0, TUNE_CYCLE_LIMITS - 1);
     if (cnttune > SWRTimeoutCICLI[selector]) {
         logErr("%d max cicli-> esco\n", cnttune);
         TuneEnd(works);
-        EscAutoTune(works, 0);
+        endAutotune(works, 0);
         AddErrore(works, works->swrEscAutoTune == 0 ? ERR_TUNE_TIMEOUT : ERR_TUNE_SWR_WARNING);
         AttivaDisattivaProtezione(works, 1);
         return;
@@ -661,7 +728,7 @@ int TuneStep(Works* works)
         logErr("ESC AUTO TUNE TARGET FOUND! %05.2f ( %01.4f) FOUND!\n", static_cast<double>(measured),
                static_cast<double>(works->swrEscAutoTune));
         TuneEnd(works);
-        EscAutoTune(works, 1);
+        endAutotune(works, 1);
         return 1;
     }
     return 0;
@@ -698,32 +765,14 @@ void TuneEnd(Works* works)
     works->capacita = tuneParam.capacita;
     works->tuneval = tuneParam.tuneval;
     logErr("miglioretuneParam %d-%d) SWR %05.2f FRW %05.2f L%4d C%4d T %08x %s (==>SWR %05.2f) TuneEnd\n", cnttune,
-           works->tuneStep, static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
+           works->tuneStep.load(), static_cast<double>(tuneParam.swr), static_cast<double>(tuneParam.pwrFwd),
            tuneParam.induttanza, tuneParam.capacita, tuneParam.tuneval, sideText(tuneParam.tuneval),
            static_cast<double>(tuneParam.swr));
 }
 
 void EscAutoTune(Works* works, int save)
 {
-    // A best above 6.0 is never stored; neither is one that was not measured on this slot
-    // and antenna (that is no "Max SWR": the log line says why).
-    if (miglioretuneParam.swr > STORE_LIMIT_SWR) {
-        AddErrore(works, ERR_TUNE_MAX_SWR);
-        logErr("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(works->swr));
-    } else if (!bestMeasuredHere(works)) {
-        if (save == 1)
-            logErr("------- TUNE NOT STORED: best (SWR %05.2f) not measured on slot %d antenna %d\n",
-                   static_cast<double>(miglioretuneParam.swr), slotOf(works), works->antenna);
-    } else if (save == 1) {
-        InsertTuneToMem(works, works->numBanco, works->antenna);
-        works->fineTuneOk = 1;
-    }
-    IncPNTIn_CMDLinear(CMD_ATTENUATOR, works);
-    cnttune = 0;
-    if (works->autoTuneMode & 0x01)
-        works->autoTuneMode |= 0x04;
-    works->thresholdRow = -1;
-    works->tuneStatus = 0;
+    requestTune(works, save == 1 ? TUNE_REQUEST_END_SAVE : TUNE_REQUEST_END);
 }
 
 void Clr_vTuneParam(Works* works)

@@ -27,10 +27,16 @@ extern TuneParam vTuneParam[TUNE_HISTORY];
 extern int cnttune;
 extern int cnttunefine;
 
-// The tune button: starts a tune, or aborts the running one.
+// A tune is started and ended by the link thread only, so that no search state is ever
+// written by two threads: any thread asks for a start or an end, and the link carries the
+// requests out in order, under the tune lock, after its next status reply.
+//
+// The tune button (any thread): asks for a tune, or for the end of the running one.
 void GoTune(Works* works);
-// Prepares the board and the state machine.
+// Asks for a tune (any thread): the link prepares the board and the state machine.
 void StartAutotune(Works* works);
+// Link thread: carries out the starts and ends asked for since its last call.
+void ServeTuneRequests(Works* works);
 // One state step; called by the status-reply handler while tuneStatus is 1.
 void TuneTask(Works* works);
 // One measurement with target check; 1 when it ended the tune.
@@ -41,7 +47,10 @@ void TuneStepComplete(Works* works);
 void CtrlNuovoTune(Works* works);
 // Applies the best record.
 void TuneEnd(Works* works);
-// Ends the tune; save = 1 stores the result in the tune memory and its file.
+// Asks for the end of the tune (any thread); save = 1 stores the result in the tune memory
+// and its file.
 void EscAutoTune(Works* works, int save);
+// Link thread (the searches, and the requests carried out): ends the tune now.
+void endAutotune(Works* works, int save);
 void Clr_vTuneParam(Works* works);
 void Clr_vTuneParam_fast(Works* works);

@@ -583,7 +583,7 @@ void finish(Works* works)
                sideText(s.side), static_cast<double>(best->mean()), best->count, cnttune);
     }
     TuneEnd(works);
-    EscAutoTune(works, 1);
+    endAutotune(works, 1);
 }
 
 void sendNext(Works* works)

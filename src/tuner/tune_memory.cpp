@@ -6,6 +6,8 @@
 #include "tuner/tune_word.h"
 #include "tuner/tuner_files.h"
 
+#include <mutex>
+
 const int32_t tabAtuStep[TAB_ATU_STEPS][2] = {
     {0, 2000},         {1800000, 2000},   {2000000, 4000},   {3500000, 4000},   {4000000, 5000},
     {5330000, 5000},   {5400000, 5000},   {7000000, 5000},   {7300000, 5000},   {10100000, 10000},
@@ -82,6 +84,7 @@ void SaveTuneValsuTabRam(Works* works, const TuneMemEntry& entry, int slot, int 
 {
     if (slot < 0 || slot >= TUNE_SLOTS)
         return;
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     tuneMemoryOf(works, antenna)[slot] = entry;
 }
 
@@ -90,13 +93,17 @@ void LoadTuneValFromTabRam(Works* works, TuneMemEntry* out, int slot, int antenn
     *out = TuneMemEntry{};
     if (slot < 0 || slot >= TUNE_SLOTS)
         return;
-    *out = tuneMemoryOf(works, antenna)[slot];
+    {
+        std::lock_guard<std::mutex> lock(works->tuneMemMutex);
+        *out = tuneMemoryOf(works, antenna)[slot];
+    }
     if (out->modo == TUNE_MODE_BYPASS)
         out->modo = TUNE_MODE_CL;
 }
 
 int SearchBestTune(Works* works, int slot, int from, int to, int antenna)
 {
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     const TuneMemEntry* memory = tuneMemoryOf(works, antenna);
     const int limit = to - from;
     int best = -1;
@@ -144,7 +151,7 @@ void LoadTuneFromMEM(Works* works, int antenna)
     SetMode(works, entry.modo);
     ReadTnePar(works);
     logErr(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n",
-           static_cast<long>(works->frequency), slot, works->capacita, works->induttanza);
+           static_cast<long>(works->frequency.load()), slot, works->capacita.load(), works->induttanza.load());
 }
 
 void InsertTuneToMem(Works* works, int bank, int antenna)

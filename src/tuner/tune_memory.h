@@ -17,7 +17,8 @@ int AtuIdxSearch(uint32_t frequency, int32_t* segStart, int32_t* segEnd, int* fi
 // The frequency of a slot (0 .. 4649).
 int32_t AtuFreqfromIdx(int slot);
 
-// The memory of an antenna output (0, 1; anything else the third).
+// The memory of an antenna output (0, 1; anything else the third). Its entries are read
+// and written under works->tuneMemMutex.
 TuneMemEntry* tuneMemoryOf(Works* works, int antenna);
 void SaveTuneValsuTabRam(Works* works, const TuneMemEntry& entry, int slot, int antenna);
 void LoadTuneValFromTabRam(Works* works, TuneMemEntry* out, int slot, int antenna);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -50,6 +51,7 @@ std::string atuFileName(int bank, int antenna)
 
 void LoadTabAtu(Works* works, int bank, int antenna)
 {
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     TuneMemEntry* memory = tuneMemoryOf(works, antenna);
     std::fill(memory, memory + TUNE_SLOTS, TuneMemEntry{});
     int dataLines = 0;
@@ -88,6 +90,7 @@ void LoadTabAtu(Works* works, int bank, int antenna)
 void SaveTabAtu(Works* works, int bank, int antenna)
 {
     logErr("SaveTabAtu Bank%i , antenna %i\n", bank, antenna);
+    std::lock_guard<std::mutex> lock(works->tuneMemMutex);
     const TuneMemEntry* memory = tuneMemoryOf(works, antenna);
     std::string content;
     char line[96];

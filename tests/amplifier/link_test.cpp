@@ -271,7 +271,7 @@ TEST(LinkPort, MissingPortSetsTheFatalErrorAndWaitsQuietly)
     for (int i = 0; i < 100 && works->fatalError == 0; i++)
         usleep(10000);
     EXPECT_EQ(1, works->fatalError.load());
-    EXPECT_STREQ("Linear: Unable to open device /dev/ttyNONE", works->fatalErrorText);
+    EXPECT_EQ("Linear: Unable to open device /dev/ttyNONE", fatalErrorMessage(works.get()));
     EXPECT_EQ(-1, works->linFD);
     usleep(200000);
     EXPECT_EQ(7, takeQueuedCmd(works.get())) << "nothing is taken from the queue without a port";

@@ -16,7 +16,7 @@ void checkTable(const Works& works, int mode)
     if (mode < 0 || mode > 2)
         fuzz::fail("interface mode %d", mode);
     if (works.antennaRows < 0 || works.antennaRows > ANT_ROWS)
-        fuzz::fail("%d antenna rows", works.antennaRows);
+        fuzz::fail("%d antenna rows", works.antennaRows.load());
     for (int i = 0; i < ANT_ROWS; ++i) {
         const AntennaRow& r = works.antennaTable[i];
         if (memchr(r.band, '\0', sizeof r.band) == nullptr)
@@ -34,7 +34,7 @@ void applyAt(Works* works, uint32_t frequency)
     works->frequency = frequency;
     const int row = antennaRowOf(works, frequency);
     if (row >= works->antennaRows)
-        fuzz::fail("row %d of %d", row, works->antennaRows);
+        fuzz::fail("row %d of %d", row, works->antennaRows.load());
     if (row >= 0) {
         const AntennaRow& r = works->antennaTable[row];
         if (!(r.freqStart <= static_cast<int64_t>(frequency) && static_cast<int64_t>(frequency) <= r.freqStop))
@@ -42,9 +42,9 @@ void applyAt(Works* works, uint32_t frequency)
     }
     GestioneAntennaAutomatica(works);
     if (works->antenna < 0 || works->antenna > 2)
-        fuzz::fail("antenna output %d set from the table", works->antenna);
+        fuzz::fail("antenna output %d set from the table", works->antenna.load());
     if (works->attenuator < 0 || works->attenuator > 3)
-        fuzz::fail("attenuator step %d set from the table", works->attenuator);
+        fuzz::fail("attenuator step %d set from the table", works->attenuator.load());
     // The queue only matters while the link runs; keep it from filling over the calls.
     while (takeQueuedCmd(works) >= 0) {
     }

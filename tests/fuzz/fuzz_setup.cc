@@ -51,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (memchr(works->serverAddr, '\0', sizeof works->serverAddr) == nullptr)
         fuzz::fail("serverAddr lost its terminating zero");
     if (works->cpuPercVentola != 4242 || strcmp(record.CPUPercVentola, "4242") != 0)
-        fuzz::fail("a well-formed last line was not read (CPUPercVentola %d)", works->cpuPercVentola);
+        fuzz::fail("a well-formed last line was not read (CPUPercVentola %d)", works->cpuPercVentola.load());
     return 0;
 }

@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int slot = AtuIdxSearch(f, nullptr, nullptr, nullptr, nullptr);
         const TuneMemEntry& e = works->tuneMem[1][slot];
         if (present == 0 && works->tuneval != 0)
-            fuzz::fail("an empty memory changed the tune word to %08x", works->tuneval);
+            fuzz::fail("an empty memory changed the tune word to %08x", works->tuneval.load());
         if (e.present && (DecodeInduttanzaFromTuneval(works->tuneval) != e.induttanza ||
                           DecodeCapacitaFromTuneval(works->tuneval) != e.capacita))
             fuzz::fail("slot %d holds L %u C %u, recalled as word %08x", slot, e.induttanza, e.capacita,
-                       works->tuneval);
+                       works->tuneval.load());
     }
     while (takeQueuedCmd(works.get()) >= 0) {
     }

@@ -4,6 +4,7 @@
 #include "controller_process.h"
 #include "root_builder.h"
 #include "sim_test_util.h"
+#include "support/sanitizer_reports.h"
 
 #include <gtest/gtest.h>
 
@@ -177,4 +178,57 @@ TEST(SimController, AmpsimRejectsBadArguments)
         EXPECT_EQ(ampsim.waitExit(10), 2);
         EXPECT_TRUE(ampsim.waitForStderr("usage: ampsim --root DIR", 5));
     }
+}
+
+namespace {
+
+std::string handedBinary;
+std::string handedReports;
+
+void keepReport(const std::string& binary, const std::string& reports)
+{
+    handedBinary = binary;
+    handedReports += reports;
+}
+
+} // namespace
+
+TEST(SimController, SanitizerReportsOfTheChildReachTheHandler)
+{
+    // A child that logs, reports a race the way ThreadSanitizer does, logs on and exits 0:
+    // only the report block is handed on, once, when the process object ends.
+    ScratchDir dir;
+    const std::string root = sim::buildRoot(dir.path());
+    const std::string bin = script(dir.path(), "fake-ampctl",
+                                   "echo 'START Main' >&2\n"
+                                   "echo '==================' >&2\n"
+                                   "echo 'WARNING: ThreadSanitizer: data race (pid=1)' >&2\n"
+                                   "echo '  Write of size 4 by thread T1:' >&2\n"
+                                   "echo 'SUMMARY: ThreadSanitizer: data race link.cpp:10 in Linear' >&2\n"
+                                   "echo '==================' >&2\n"
+                                   "echo 'Closed!' >&2\n");
+    handedBinary.clear();
+    handedReports.clear();
+    sim::setSanitizerReportHandler(keepReport);
+    {
+        sim::ControllerProcess p(bin, root, dir.path());
+        EXPECT_EQ(p.waitExit(10), 0);
+        EXPECT_TRUE(p.waitStderrEnd(5));
+        const std::string reports = p.sanitizerReports();
+        EXPECT_EQ(0u, reports.find("WARNING: ThreadSanitizer: data race (pid=1)\n")) << reports;
+        EXPECT_NE(std::string::npos, reports.find("SUMMARY: ThreadSanitizer: data race link.cpp:10 in Linear\n"));
+        EXPECT_EQ(std::string::npos, reports.find("START Main"));
+        EXPECT_EQ(std::string::npos, reports.find("Closed!"));
+        EXPECT_TRUE(handedReports.empty()) << "handed on at the end";
+    }
+    sim::setSanitizerReportHandler(failOnSanitizerReport);
+    EXPECT_EQ(bin, handedBinary);
+    EXPECT_NE(std::string::npos, handedReports.find("WARNING: ThreadSanitizer: data race (pid=1)"));
+
+    // The other sanitizers' reports count too; a clean log has none.
+    EXPECT_EQ("", sim::sanitizerReportsIn("START Main\nClosed!\n"));
+    const std::string asan = sim::sanitizerReportsIn("a\n==1==ERROR: AddressSanitizer: heap-use-after-free\n#0 x\n");
+    EXPECT_EQ(0u, asan.find("==1==ERROR: AddressSanitizer: heap-use-after-free")) << asan;
+    const std::string ubsan = sim::sanitizerReportsIn("a\nlink.cpp:3:5: runtime error: signed integer overflow\n");
+    EXPECT_EQ("link.cpp:3:5: runtime error: signed integer overflow\n", ubsan);
 }

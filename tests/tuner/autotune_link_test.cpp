@@ -33,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -277,6 +278,16 @@ public:
         const size_t from = mark();
         return unit_.waitForFrames([&](const auto& log) { return countFrom(log, from, "ST;") >= size_t(count); }, 10);
     }
+    // Until `count` tuner words have gone out since `from`.
+    bool wordsSent(size_t from, long count)
+    {
+        return unit_.waitForFrames(
+            [&](const auto& log) {
+                const std::vector<std::string> t = hostTexts(log, from);
+                return std::count_if(t.begin(), t.end(), isTuneWordText) >= count;
+            },
+            20);
+    }
     // The queue worked off and two more status replies, so everything queued is on the wire.
     bool settle()
     {
@@ -306,7 +317,9 @@ public:
         testing::internal::CaptureStderr();
         const double t0 = monoSeconds();
         GoTune(works());
-        const bool ended = waitFor([this] { return works()->tuneStatus == 0; }, 90);
+        // The link starts the tune at its next status reply and ends it when the search does.
+        const bool started = waitFor([this] { return works()->tuneStatus != 0; }, 10);
+        const bool ended = started && waitFor([this] { return works()->tuneStatus == 0; }, 90);
         run.seconds = monoSeconds() - t0;
         const bool settled = settle();
         run.log = testing::internal::GetCapturedStderr();
@@ -532,16 +545,11 @@ TEST(AutoTuneLink, AbortCycleLimitAndMaxSwrStoreNothing)
         const size_t from = st.mark();
         testing::internal::CaptureStderr();
         GoTune(w);
-        ASSERT_TRUE(st.unit().waitForFrames(
-            [&](const auto& log) {
-                const std::vector<std::string> t = hostTexts(log, from);
-                return std::count_if(t.begin(), t.end(), isTuneWordText) >= 12;
-            },
-            20));
+        ASSERT_TRUE(st.wordsSent(from, 12));
         ASSERT_EQ(1, w->tuneStatus);
         const size_t pressed = st.mark();
         GoTune(w);
-        EXPECT_EQ(0, w->tuneStatus);
+        EXPECT_TRUE(waitFor([w] { return w->tuneStatus == 0; }, 5)) << "ended at the next status reply";
         ASSERT_TRUE(st.settle());
         ASSERT_TRUE(st.polls(3));
         const std::string log = testing::internal::GetCapturedStderr();
@@ -673,6 +681,69 @@ TEST(AutoTuneLink, AmplifierErrorDuringTheSearchCountsAsSwr100)
     EXPECT_FALSE(st.unit().board().readings().swrTrip);
     std::printf("[ tune     ] 17m dipole    complete SWR %.3f after %zu steps and %d protection resets in %.2f s\n",
                 board, run.words.size(), run.errorPolls, run.seconds);
+}
+
+TEST(AutoTuneLink, StartAndEndAskedForByOtherThreadsAreCarriedOutByTheLink)
+{
+    // The screen loop and the buttons ask for a tune and for its end from threads of their
+    // own while the link runs; the link starts and ends the search itself, so the wire is
+    // that of any tune, and (under ThreadSanitizer) no search state is touched by two
+    // threads. Meanwhile a reader polls the shared values the way the screen does.
+    constexpr uint32_t HZ = 21200000;  // 15 m, the dipole on output 1, the 3 dB pad
+    constexpr int SLOT = 3820;
+    Station st("tune-link-requests");
+    ASSERT_TRUE(st.startAt(HZ));
+    Works* w = st.works();
+    std::atomic<bool> reading{true};
+    std::thread screen([w, &reading] {
+        double sum = 0;
+        while (reading) {
+            sum += w->swr + w->pwrFwd + static_cast<double>(w->tuneval) + w->tuneStatus + w->frequency;
+            sleepMs(1);
+        }
+        EXPECT_GE(sum, 0.0);
+    });
+    const auto fromAnotherThread = [](const std::function<void()>& call) { std::thread(call).join(); };
+
+    {
+        SCOPED_TRACE("asked for by another thread, ended by the search");
+        const size_t from = st.mark();
+        testing::internal::CaptureStderr();
+        fromAnotherThread([w] { StartAutotune(w); });
+        const bool started = waitFor([w] { return w->tuneStatus != 0; }, 10);
+        const bool ended = started && waitFor([w] { return w->tuneStatus == 0; }, 90);
+        const bool settled = st.settle();
+        TuneRun run;
+        run.log = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(ended);
+        ASSERT_TRUE(settled);
+        splitRun(st.sentSince(from), run);
+        expectStepsOnTheWire(run, "AT10;");
+        expectMeasurementsOfTheSentWords(run, 1, HZ);
+        ASSERT_FALSE(run.words.empty());
+        EXPECT_EQ(tuneLine(SLOT, HZ, run.words.back()), st.root().read(tuneFile(1)));
+        EXPECT_EQ(1, w->fineTuneOk);
+    }
+    {
+        SCOPED_TRACE("asked for and ended by other threads");
+        const std::string stored = st.root().read(tuneFile(1));
+        const size_t from = st.mark();
+        fromAnotherThread([w] { StartAutotune(w); });
+        ASSERT_TRUE(st.wordsSent(from, 6));
+        ASSERT_EQ(1, w->tuneStatus);
+        const size_t asked = st.mark();
+        fromAnotherThread([w] { EscAutoTune(w, 0); });
+        EXPECT_TRUE(waitFor([w] { return w->tuneStatus == 0; }, 5)) << "ended at the next status reply";
+        ASSERT_TRUE(st.settle());
+        ASSERT_TRUE(st.polls(3));
+        const std::vector<std::string> after = st.sentSince(asked);
+        EXPECT_LE(std::count_if(after.begin(), after.end(), isTuneWordText), 1) << "at most the step under way";
+        EXPECT_EQ(1, std::count(after.begin(), after.end(), "AT10;")) << "the live attenuator back";
+        EXPECT_EQ(stored, st.root().read(tuneFile(1))) << "an end without saving stores nothing";
+        EXPECT_EQ(0x04, w->autoTuneMode & 0x04) << "a run has ended";
+    }
+    reading = false;
+    screen.join();
 }
 
 TEST(AutoTuneLink, ClimbSearchStoresOnEachAntennaAndBandChangesRecall)

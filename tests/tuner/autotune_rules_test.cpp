@@ -29,10 +29,11 @@ public:
         testing::internal::CaptureStderr();
     }
     ~Script() { stderrText(); }
-    // The start burst as the link sends it.
+    // The start asked for and carried out as the link does, its burst sent.
     void start()
     {
         StartAutotune(works.get());
+        ServeTuneRequests(works.get());
         drain();
     }
     // One status reply with this SWR, then one step.

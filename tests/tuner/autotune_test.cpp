@@ -75,6 +75,7 @@ TEST(AutoTune, CycleLimitRaisesTimeoutOrWarningAndProtects)
         w->swrEscAutoTune = target;
         sim::TuningSession session(w, sim::shortVertical(), 3.6e6);
         StartAutotune(w);
+        ServeTuneRequests(w);
         while (takeQueuedCmd(w) >= 0) {
         }
         w->cmdBurst = 0;
@@ -114,6 +115,8 @@ TEST(AutoTune, TuneButtonAbortsWithoutStoring)
     w->autoTuneMode = 1;
     sim::TuningSession session(w, sim::resonantDipole(), 7.1e6);
     GoTune(w);
+    EXPECT_EQ(w->tuneStatus, 0) << "asked for, not yet started";
+    ServeTuneRequests(w);
     EXPECT_EQ(w->tuneStatus, 1);
     while (takeQueuedCmd(w) >= 0) {
     }
@@ -124,12 +127,14 @@ TEST(AutoTune, TuneButtonAbortsWithoutStoring)
     }
     ASSERT_EQ(w->tuneStatus, 1);
     GoTune(w);
+    ServeTuneRequests(w);
     EXPECT_EQ(w->tuneStatus, 0);
     EXPECT_EQ(w->autoTuneMode & 0x04, 0x04) << "a run has ended";
     EXPECT_FALSE(t.root.exists("opt/set/atu_ant2_b3.txt"));
     // A tuner that is not installed never starts.
     w->tuneEnabled = 0x80;
     GoTune(w);
+    ServeTuneRequests(w);
     EXPECT_EQ(w->tuneStatus, 0);
 }
 
@@ -172,6 +177,7 @@ TEST(AutoTune, PresetChoiceNeverFallsOnAnAbsentPreset)
     presetBandRow(w, {300, 10, 512, 40, 50}, {10, 400, 30, 600, 50}, 4);
     sim::TuningSession session(w, sim::endFedWire(), 7.1e6);
     StartAutotune(w);
+    ServeTuneRequests(w);
     EXPECT_EQ(w->tuneStep, TUNE_START_PRESET);
     while (takeQueuedCmd(w) >= 0) {
     }
