@@ -55,6 +55,13 @@ bool closeToBest(double found, double best)
     return found <= 1.02 * best || (best < 1.03 && found < 1.05);
 }
 
+// A load of the tests: its impedance at the frequency tuned.
+struct Load {
+    const char* name;
+    sim::Impedance z;
+    double hz;
+};
+
 std::string storedLine(Works* works, uint32_t hz)
 {
     const int slot = AtuIdxSearch(hz, nullptr, nullptr, nullptr, nullptr);
@@ -67,11 +74,6 @@ TEST(ClimbSearch, EndsCloseToTheBestMatchWithinAHundredPollsAndStoresIt)
 {
     // The antenna models on their own bands and where the searches before it stopped far from
     // the best (20 m dipole, 40 m short vertical), and a few plain loads over the range.
-    struct Load {
-        const char* name;
-        sim::Impedance z;
-        double hz;
-    };
     const Load loads[] = {
         {"dipole 14.2", sim::resonantDipole().impedance(14.2e6), 14.2e6},
         {"vertical 7.1", sim::shortVertical().impedance(7.1e6), 7.1e6},
@@ -183,11 +185,6 @@ TEST(ClimbSearch, HardLoadsEndNoWorseThanTheCompleteSearch)
     // most of the inductor. The climb may take more than a hundred polls here, but ends by
     // itself within the cycle limit, no worse than the complete search on exact readings, and
     // stores its tune when it is clearly below 6.0.
-    struct Load {
-        const char* name;
-        sim::Impedance z;
-        double hz;
-    };
     const Load loads[] = {
         {"vertical 3.6", sim::shortVertical().impedance(3.6e6), 3.6e6},
         {"dipole 3.6", sim::resonantDipole().impedance(3.6e6), 3.6e6},
