@@ -1,19 +1,26 @@
 // One typical meter frame of the screen loop: fbSetBack, about 30 strings in
 // three fonts, six needles of three lines each, fbRealize; with and without the glyph
-// cache, and the two bulk copies alone (the floor of any frame).
+// cache, and the two bulk copies alone (the floor of any frame). And the screen loop's own
+// drawing of the first view: the button bar with two fault tiles, both meters with peak
+// needles, the read-outs.
 //
 //   display_frame [--benchmark_...]
 //
 // Fonts are Debian's DejaVu Sans and PT Sans, as on the unit.
+#include "amplifier/errors.h"
+#include "core/works.h"
 #include "display/framebuffer.h"
 #include "display/text.h"
+#include "ui/layout.h"
+#include "ui/menu.h"
+#include "ui/meters.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -36,12 +43,7 @@ FrameBuffer* frameBuffer()
 
 void needle(FrameBuffer* fb, int c, double v, double n, int r, int g, int b)
 {
-    const double th = (0.24 - v * 0.48 / n) * 3.141692653;
-    const int x = static_cast<int>(c - 200 * std::sin(th) + 15 * std::cos(th + 1.5708463265));
-    const int y = static_cast<int>(260 - 200 * std::cos(th) + 15 * std::sin(th + 1.5708463265));
-    DrawLine(c - 1, 260, x, y, r, g, b, fb, 0);
-    DrawLine(c, 260, x, y, r, g, b, fb, 0);
-    DrawLine(c + 1, 260, x, y, r, g, b, fb, 0);
+    drawNeedle(fb, c, needleAngle(static_cast<float>(v), static_cast<int>(n)), r, g, b);
 }
 
 // 30 strings: 12 button labels (slots 0 and 1), 14 status texts and labels (slot 8),
@@ -119,9 +121,38 @@ void BM_FrameWithoutGlyphCache(benchmark::State& state)
     textSetGlyphCache(true);
 }
 
+void BM_MainViewDrawing(benchmark::State& state)
+{
+    FrameBuffer* fb = frameBuffer();
+    TTFLoad(std::filesystem::relative("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf").c_str(), 18, 10);
+    textSetGlyphCache(true);
+    auto works = std::make_unique<Works>();
+    InitGlobalVar(works.get());
+    works->fb = fb;
+    works->enablePwrPeak = 1;
+    works->frequency = 14070000;
+    works->pwrRefl = 1.2f;
+    works->pwrPeak = 45;
+    InitErrorTable(works.get());
+    enableErrorList(works.get());
+    AddErrore(works.get(), 4);
+    AddErrore(works.get(), 14);
+    InitMenuOrvo(works.get());
+    int k = 0;
+    for (auto _ : state) {
+        works->pwrFwd = static_cast<float>(30 + k++ % 10);
+        fbSetBack(fb);
+        LoadButtons(works.get(), SerParam{});
+        DrawMeters(works.get());
+        fbRealize(fb);
+        benchmark::ClobberMemory();
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_BulkCopiesOnly)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameWithGlyphCache)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameWithoutGlyphCache)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MainViewDrawing)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

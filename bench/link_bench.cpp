@@ -16,11 +16,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <pthread.h>
 #include <random>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -142,21 +140,6 @@ void LinkPolling(benchmark::State& state)
 }
 BENCHMARK(LinkPolling)->Iterations(150)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; fields >> field; i++) {
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 void ControllerCpu(benchmark::State& state)
 {
     sim::SimUnit unit(benchRoot("cpu"));
@@ -165,11 +148,11 @@ void ControllerCpu(benchmark::State& state)
     // firmware 30 s after start are done.
     ctl.waitForStderr("--------- END THREAD AGG FW!!!", 60);
     sleepMs(1000);
-    double cpu0 = cpuSeconds(ctl.pid());
+    double cpu0 = ctl.cpuSeconds();
     double t0 = monoSeconds();
     for (auto _ : state)
         sleepMs(1000);
-    double cpu = cpuSeconds(ctl.pid()) - cpu0;
+    double cpu = ctl.cpuSeconds() - cpu0;
     double wall = monoSeconds() - t0;
     state.counters["cpu_percent_of_core"] = 100 * cpu / wall;
     ctl.terminate();

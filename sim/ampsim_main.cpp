@@ -51,7 +51,7 @@ std::string dirOf(const std::string& path)
 }
 
 // Takes <root>/sim/control when it is there (renamed first, so a writer never loses a
-// line to us) and applies its commands to the board.
+// line to us) and applies its commands to the board and the front panel.
 void pollControlFile(sim::SimUnit& unit, sim::BoardPhysics& physics)
 {
     const std::string path = unit.path("sim/control");
@@ -62,7 +62,8 @@ void pollControlFile(sim::SimUnit& unit, sim::BoardPhysics& physics)
     std::stringstream text;
     text << in.rdbuf();
     ::unlink(taken.c_str());
-    const std::string errors = sim::applyControlText(unit.board(), text.str(), &physics);
+    const sim::ControlTargets targets{&unit.board(), &physics, unit.frontPanel()};
+    const std::string errors = sim::applyControlText(targets, text.str());
     std::fprintf(stderr, "ampsim: control file applied%s%s", errors.empty() ? "\n" : "; errors:\n",
                  errors.c_str());
 }
@@ -151,6 +152,12 @@ int main(int argc, char** argv)
                 "                   echo 'fault silence count 4 command FM' > %s\n"
                 "                   echo 'drive 5' > ...   (5 W of drive into a dipole behind the tuner)\n",
                 unit->path("sim/control").c_str(), unit->path("sim/control").c_str());
+    std::printf("  front panel      buttons 1..6 and the USB keyboard through the same file, e.g.\n"
+                "                   echo 'press 6' > %s      (short press of button 6)\n"
+                "                   echo 'hold 1 800' > ...   (button 1 held 0.8 s: a long press)\n"
+                "                   echo 'button 3 down' > ... then 'button 3 up'\n"
+                "                   echo 'key F12' > ...      (keyboard: F10, F11, F12, SYSRQ or a key code)\n",
+                unit->path("sim/control").c_str());
 
     std::unique_ptr<sim::ControllerProcess> ctl;
     if (!ampctl.empty()) {

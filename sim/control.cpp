@@ -83,11 +83,11 @@ std::string applyPhysicsLine(AmpBoard& board, BoardPhysics& physics, const std::
 
 } // namespace
 
-std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics)
+namespace {
+
+// The commands of the board; "" when done, else what is wrong.
+std::string applyBoardLine(AmpBoard& board, BoardPhysics* physics, const std::vector<std::string>& w)
 {
-    const std::vector<std::string> w = words(line);
-    if (w.empty() || w[0][0] == '#')
-        return "";
     const std::string& cmd = w[0];
     long long v = 0;
 
@@ -204,7 +204,81 @@ std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysic
     return "unknown command " + cmd;
 }
 
+bool isPanelCommand(const std::string& cmd)
+{
+    return cmd == "press" || cmd == "hold" || cmd == "button" || cmd == "key";
+}
+
+// A button number 1..6.
+bool buttonNumber(const std::string& s, int& key)
+{
+    long long v = 0;
+    if (!number(s, v) || v < 1 || v > 6)
+        return false;
+    key = static_cast<int>(v);
+    return true;
+}
+
+// The commands of the front panel; "" when done, else what is wrong.
+std::string applyPanelLine(FrontPanel& panel, const std::vector<std::string>& w)
+{
+    const std::string& cmd = w[0];
+    int key = 0;
+    if (cmd == "press") {
+        if (w.size() != 2 || !buttonNumber(w[1], key))
+            return "usage: press K (K 1..6)";
+        panel.pressButton(key, kShortPressMs);
+        return "";
+    }
+    if (cmd == "hold") {
+        std::string ms = w.size() == 3 ? w[2] : "";
+        if (ms.size() > 2 && ms.compare(ms.size() - 2, 2, "ms") == 0)
+            ms.resize(ms.size() - 2);
+        long long v = 0;
+        if (w.size() != 3 || !buttonNumber(w[1], key) || !number(ms, v) || v < 0 || v > 600000)
+            return "usage: hold K MS (K 1..6, MS milliseconds, e.g. 800 or 800ms)";
+        panel.pressButton(key, static_cast<int>(v));
+        return "";
+    }
+    if (cmd == "button") {
+        if (w.size() != 3 || !buttonNumber(w[1], key) || (w[2] != "down" && w[2] != "up"))
+            return "usage: button K down|up (K 1..6)";
+        panel.buttonLevel(key, w[2] == "down");
+        return "";
+    }
+    const int code = w.size() == 2 ? keyCode(w[1]) : -1;
+    if (code < 0)
+        return "usage: key F10|F11|F12|SYSRQ|CODE (CODE 1..767)";
+    if (!panel.keyboardKey(code))
+        return "the keyboard FIFO cannot take the key";
+    return "";
+}
+
+} // namespace
+
+std::string applyControlLine(const ControlTargets& targets, std::string_view line)
+{
+    const std::vector<std::string> w = words(line);
+    if (w.empty() || w[0][0] == '#')
+        return "";
+    if (isPanelCommand(w[0]))
+        return targets.panel ? applyPanelLine(*targets.panel, w) : "no front panel for " + w[0];
+    if (!targets.board)
+        return "no board for " + w[0];
+    return applyBoardLine(*targets.board, targets.physics, w);
+}
+
+std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics)
+{
+    return applyControlLine(ControlTargets{&board, physics, nullptr}, line);
+}
+
 std::string applyControlText(AmpBoard& board, std::string_view text, BoardPhysics* physics)
+{
+    return applyControlText(ControlTargets{&board, physics, nullptr}, text);
+}
+
+std::string applyControlText(const ControlTargets& targets, std::string_view text)
 {
     std::string errors;
     size_t pos = 0;
@@ -215,7 +289,7 @@ std::string applyControlText(AmpBoard& board, std::string_view text, BoardPhysic
         std::string_view line = text.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        const std::string err = applyControlLine(board, line, physics);
+        const std::string err = applyControlLine(targets, line);
         if (!err.empty())
             errors += std::string(line) + ": " + err + "\n";
         pos = end + 1;

@@ -1,5 +1,5 @@
 #pragma once
-// Run-time control of the simulated board from outside the process: ampsim reads the file
+// Run-time control of the simulated unit from outside the process: ampsim reads the file
 // <root>/sim/control (every 0.2 s; the file is removed once read), one command a line, so
 // that a person at a running unit can change readings and inject faults:
 //
@@ -24,19 +24,36 @@
 //   ambient CELSIUS       room temperature
 //   timescale S           simulated seconds per real second for the temperatures
 //   physics on|off        readings from the physics, or only from "reading" lines
+// The front panel:
+//   press K               short press of button K (1..6): pin low for 100 ms, then released
+//   hold K MS             button K held MS milliseconds ("hold 1 800" or "hold 1 800ms")
+//                         (presses and holds follow each other, 100 ms apart)
+//   button K down|up      the pin of button K alone, at once (down stays until up)
+//   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
+//                         (Print Screen) or a decimal Linux key code
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
+#include "front_panel.h"
 
 #include <string>
 #include <string_view>
 
 namespace sim {
 
+// What the lines act on; a line whose target is missing is refused.
+struct ControlTargets {
+    AmpBoard* board = nullptr;
+    BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
+    FrontPanel* panel = nullptr;
+};
+
 // Applies one line; returns "" on success, else what is wrong with it.
-// physics: the board's physical model, nullptr when it has none.
-std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics = nullptr);
+std::string applyControlLine(const ControlTargets& targets, std::string_view line);
 // Applies every line of the text; returns the error messages, one a line.
+std::string applyControlText(const ControlTargets& targets, std::string_view text);
+// The same for the board alone.
+std::string applyControlLine(AmpBoard& board, std::string_view line, BoardPhysics* physics = nullptr);
 std::string applyControlText(AmpBoard& board, std::string_view text, BoardPhysics* physics = nullptr);
 
 } // namespace sim

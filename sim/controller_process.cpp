@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/syscall.h>
@@ -335,6 +337,23 @@ int ControllerProcess::waitExit(double timeoutSeconds)
         }
     }
     return exitStatus_;
+}
+
+double ControllerProcess::cpuSeconds() const
+{
+    // Fields 14 and 15 of /proc/PID/stat, counted after the command name in brackets.
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    if (!std::getline(in, line) || line.rfind(')') == std::string::npos || line.rfind(')') + 2 > line.size())
+        return -1;
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; i++) {
+        if (i == 14 || i == 15)
+            ticks += std::strtod(field.c_str(), nullptr);
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::string ControllerProcess::stderrText() const

@@ -66,6 +66,9 @@ public:
     int waitExit(double timeoutSeconds);
     // The status once it has exited (as waitExit), -1 while running.
     int exitStatus() const { return exitStatus_; }
+    // Processor time (user and system) the child has used so far, in seconds; -1 when it
+    // cannot be read.
+    double cpuSeconds() const;
 
     // Everything the child wrote to its stderr so far.
     std::string stderrText() const;

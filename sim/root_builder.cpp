@@ -1,5 +1,8 @@
 #include "root_builder.h"
 
+#include "front_panel.h"
+#include "platform/gpio.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -32,12 +35,13 @@ void makeDirs(const std::string& path)
 
 // A regular file of exactly `size` bytes; one that exists with that size keeps its
 // contents (the last screen stays visible), anything else is made anew, all zeros.
-void sizedFile(const std::string& path, long size)
+// Returns true when it was made anew.
+bool sizedFile(const std::string& path, long size)
 {
     struct stat st;
     if (lstat(path.c_str(), &st) == 0) {
         if (S_ISREG(st.st_mode) && st.st_size == size)
-            return;
+            return false;
         if (!S_ISREG(st.st_mode) && ::unlink(path.c_str()) != 0)
             throw sysError("unlink " + path);
     }
@@ -48,6 +52,7 @@ void sizedFile(const std::string& path, long size)
     ::close(fd);
     if (!ok)
         throw sysError("size " + path);
+    return true;
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode)
@@ -264,7 +269,16 @@ std::string buildRoot(const std::string& dir)
     chmod(p("tmp").c_str(), 01777);
 
     sizedFile(p("dev/fb0"), kFramebufferBytes);
-    sizedFile(p("dev/mem"), kGpioBlockBytes);
+    if (sizedFile(p("dev/mem"), kGpioBlockBytes)) {
+        // A new register block reads every button released (the level register at 0x34).
+        const uint32_t levels = releasedLevels();
+        const int fd = ::open(p("dev/mem").c_str(), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && ::pwrite(fd, &levels, sizeof levels, GPIO_LEV0) == sizeof levels;
+        if (fd >= 0)
+            ::close(fd);
+        if (!ok)
+            throw sysError("write " + p("dev/mem"));
+    }
     fifo(p("dev/input/by-id/sim-event-kbd"));
 
     const std::string dejavu = "/usr/share/fonts/truetype/dejavu/";

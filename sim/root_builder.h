@@ -9,6 +9,7 @@
 //   usr/share/fonts/truetype/dejavu/DejaVuSans{,-Bold,-Oblique}.ttf  links to Debian's
 //   dev/fb0                          regular file, 1,536,000 bytes (800 x 480 x 4), zeros
 //   dev/mem                          regular file, 4096 bytes: the GPIO register block
+//                                    (made with every button released)
 //   dev/input/by-id/sim-event-kbd    FIFO (the keyboard)
 //   dev/ttyAMA0, dev/ttyUSB0, dev/ttyUSB1  links to pseudo-terminals (made by SimUnit)
 //   (dev/tty0 is deliberately absent)

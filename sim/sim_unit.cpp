@@ -37,9 +37,7 @@ void SimUnit::start(const std::string& rootDir)
     usb0Pty_ = std::make_unique<Pty>();
     usb1Pty_ = std::make_unique<Pty>();
 
-    // The keyboard FIFO held open on both ends by us: the controller's open never blocks,
-    // and its reads wait for events instead of seeing end-of-file.
-    keyboardFd_ = ::open(path("dev/input/by-id/sim-event-kbd").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    panel_ = std::make_unique<FrontPanel>(root_);
 
     board_ = std::make_unique<AmpBoard>(wire_);
     board_->setPacing(options_.pacing);
@@ -77,9 +75,7 @@ void SimUnit::stop()
             ::close(fd);
         fd = -1;
     }
-    if (keyboardFd_ >= 0)
-        ::close(keyboardFd_);
-    keyboardFd_ = -1;
+    panel_.reset();
     // The links go with their pseudo-terminals (only when they still point at them).
     boardPty_.reset();
     usb0Pty_.reset();
@@ -146,14 +142,6 @@ bool SimUnit::waitForFrame(std::string_view frame, bool toBoard, double timeoutS
 std::string SimUnit::boardPtyName() const
 {
     return boardPty_ ? boardPty_->slaveName() : std::string();
-}
-
-bool SimUnit::writeKeyboard(const void* bytes, size_t length)
-{
-    if (keyboardFd_ < 0)
-        return false;
-    const ssize_t n = ::write(keyboardFd_, bytes, length);
-    return n == static_cast<ssize_t>(length);
 }
 
 } // namespace sim

@@ -13,10 +13,14 @@
 // serves; dev/ttyUSB0 and dev/ttyUSB1 point at pseudo-terminals whose input is drained
 // and dropped (the transceiver models come later). The simulator keeps a descriptor of
 // each pseudo-terminal's slave side open, so the controller may close and reopen the
-// port at will, and it keeps the keyboard FIFO open so the controller's open of it does
-// not block.
+// port at will. The front panel (buttons on dev/mem, the keyboard FIFO) is served by a
+// FrontPanel:
+//   unit.pressButton(6);            // short press of button 6 (100 ms)
+//   unit.pressButton(1, 800);       // long press
+//   unit.keyboardKey(sim::kKeyF12); // F12 on the USB keyboard
 #include "amp_board.h"
 #include "controller_process.h"
+#include "front_panel.h"
 #include "root_builder.h"
 #include "wire_log.h"
 
@@ -67,8 +71,16 @@ public:
     // The pseudo-terminal slave behind each link ("/dev/pts/N").
     std::string boardPtyName() const;
 
-    // Writes bytes into the keyboard FIFO (input events, for the keyboard model to come).
-    bool writeKeyboard(const void* bytes, size_t length);
+    // The front panel; nullptr once the unit has stopped. The calls below return false then.
+    FrontPanel* frontPanel() { return panel_.get(); }
+    // Button key (1..6) pressed for ms milliseconds, queued after earlier presses.
+    bool pressButton(int key, int ms = kShortPressMs) { return panel_ && panel_->pressButton(key, ms); }
+    // The pin of button key alone, at once (down: pressed).
+    bool buttonLevel(int key, bool down) { return panel_ && panel_->buttonLevel(key, down); }
+    // A keyboard key (Linux key code) pressed and released.
+    bool keyboardKey(int code) { return panel_ && panel_->keyboardKey(code); }
+    // Raw bytes into the keyboard FIFO.
+    bool writeKeyboard(const void* bytes, size_t length) { return panel_ && panel_->writeKeyboard(bytes, length); }
 
     // Stops the models (the board thread first); idempotent. The device links stay.
     void stop();
@@ -83,7 +95,7 @@ private:
     WireLog wire_;
     std::unique_ptr<AmpBoard> board_;
     std::unique_ptr<Pty> boardPty_, usb0Pty_, usb1Pty_;
-    int keyboardFd_ = -1;
+    std::unique_ptr<FrontPanel> panel_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;
     std::atomic<bool> running_{false};

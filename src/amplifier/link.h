@@ -19,6 +19,9 @@ enum LinkState { LINK_WAIT_REPLY = 2, LINK_DECODE = 3, LINK_IDLE = 31 };
 // Command numbers callers queue, by what they do (the link's command table).
 enum LinkCommand {
     CMD_SET_ANTENNA = 7,
+    CMD_FREQUENCY = 9,
+    CMD_READ_TUNE = 10,
+    CMD_TUNE_WORD = 11,
     CMD_ATTENUATOR = 14,
     CMD_ATTENUATOR_TUNE = 15,
     CMD_CLEAR_PROTECTION = 13,

@@ -20,6 +20,6 @@ void CreaBufferDiStato(Works* works, char* out, size_t outSize)
     snprintf(out, outSize, "%-4.4s%c%c%c%c%c%c%06.02f%06.2f%06.02f%04.01f%4.1f%04.01f%02d%c00000000;", band, mode,
              '0' + (works->attenuator % 10), '0' + (works->antenna % 10), works->ampBypass ? '1' : '0', tuner,
              works->tuneStatus != 0 ? '1' : '0', works->swr.load(), works->pwrFwd.load(), works->pwrIn.load(),
-             std::max(works->temp1.load(), works->temp2.load()), CalvTensVadcAmp(works, works->vadcRaw),
+             std::max(works->temp1.load(), works->temp2.load()), CalvTensVadcAmp(works, works->supply[3]),
              works->rawCurrent * 14.05 / 4096, works->numBanco.load(), lastError);
 }

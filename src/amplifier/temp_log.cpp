@@ -32,7 +32,7 @@ std::string tempLogRecord(Works* works, const char* dateTime, bool alarm)
     char record[160];
     snprintf(record, sizeof record, "%s%s%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s", dateTime,
              (works->statoAmp[1] & 1) ? " , 1," : " , 0,", works->temp1.load(), works->temp2.load(),
-             works->pwrFwd.load(), works->swr.load(), CalvTensVadcAmp(works, works->vadcRaw),
+             works->pwrFwd.load(), works->swr.load(), CalvTensVadcAmp(works, works->supply[3]),
              currentAmperes(works->rawCurrent),
              alarm ? " -> protezione attiva\n" : "\n");
     return record;

@@ -10,7 +10,6 @@
 #include "core/threads.h"
 #include "core/works.h"
 #include "display/framebuffer.h"
-#include "display/picture.h"
 #include "display/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -18,6 +17,8 @@
 #include "transceiver/serial_link.h"
 #include "ui/buttons.h"
 #include "ui/keyboard.h"
+#include "ui/layout.h"
+#include "ui/menu.h"
 #include "ui/screen_loop.h"
 
 #include <csignal>
@@ -37,27 +38,9 @@ void stopOnSignal(int)
 
 void showPicture(Works* works, const char* name)
 {
-    setSlot(works->imgName, name);
-    getPng(works, 1);
-    fbSetBack(works->fb);
+    setBackground(works, name);
+    startFrame(works);
     fbRealize(works->fb);
-}
-
-void loadFonts()
-{
-    const char* bold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
-    const char* sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    TTFLoad(bold, 24, 0);
-    TTFLoad(sans, 22, 1);
-    TTFLoad("/opt/fonts/PTS55F_W.ttf", 22, 2);
-    TTFLoad("/opt/fonts/PTS75F_W.ttf", 24, 4);
-    TTFLoad(sans, 8, 5);
-    TTFLoad(sans, 14, 6);
-    TTFLoad("/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7);
-    TTFLoad(sans, 20, 8);
-    TTFLoad(sans, 30, 9);
-    TTFLoad(sans, 18, 10);
-    TTFLoad(bold, 21, 11);
 }
 
 void setUpOpus(Works* works)
@@ -113,7 +96,7 @@ void shutDown(Works* works)
     Orvosetup* s = works->setup;
     logErr("Close..\n");
     showPicture(works, "start");
-    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, works->fb, 0);
+    drawFittedText(works->fb, 9, 8, 330, 10, 400, "Error! Close Program! Restart hw.", 255, 255, 255);
     fbRealize(works->fb);
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
@@ -122,6 +105,7 @@ void shutDown(Works* works)
     joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
     joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
+    joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
     joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");
     joinLogged(thrCatSer, isOn(works, &Orvosetup::enaCatSer), "Radezevuvedo joined CatSerial end");
     joinLogged(thrSer, isOn(works, &Orvosetup::enaser), "Radezevuvedo joined Serial end");
@@ -182,7 +166,7 @@ int main(int, char**)
     logErr("ModeWorkIdx %i \n", works->interfaceMode.load());
 
     works->spectrum = spectrum.get();
-    loadFonts();
+    loadPanelFonts();
 
     if (isOn(works.get(), &Orvosetup::EnableGPIO))
         startThread(thrGPIO, GPIO, works.get());
@@ -205,7 +189,9 @@ int main(int, char**)
     startThread(thAggFw, AggFWThread, works.get());
 
     showPicture(works.get(), "statusB");
+    InitMenuOrvo(works.get());
     SerParam parameters;
+    LoadButtons(works.get(), parameters);
     getParameters(&parameters, works.get());
     works->frequency = parameters.frequency;
 
@@ -214,6 +200,7 @@ int main(int, char**)
     if (isOn(works.get(), &Orvosetup::EnableKeyb))
         startThread(thrKey, keyb, works.get());
     StartThreadSoket(works.get());
+    StartThreadHamlib(works.get());
     StartThreadIXO(works.get());
 
     if (isOn(works.get(), &Orvosetup::EnableWrite) || isOn(works.get(), &Orvosetup::EnableRead) ||

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "remote/audio.h"
+#include "remote/hamlib_server.h"
 #include "remote/ws_client.h"
 #include "remote/ws_server.h"
 #include "transceiver/cat_serial.h"
@@ -149,4 +150,12 @@ void ExitThreadRemote(Works* works)
     writeSetup(works);
     postTinyCmd(works, 165);
     logErr(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
+}
+
+void StartThreadHamlib(Works* works)
+{
+    if (readHamlibSettings().port == 0)
+        return;
+    logErr(">>>>>>>>>> HAMLIB SERVER start\n");
+    startThread(thrHamlib, HamlibServer, works);
 }

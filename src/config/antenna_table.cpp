@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 #include "tuner/tune_memory.h"
+#include "ui/labels.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -231,6 +232,7 @@ void GestioneAntennaAutomatica(Works* works)
     const AntennaRow& r = works->antennaTable[i];
     if (r.ant != 0 && works->antenna != r.ant - 1) {
         works->antenna = r.ant - 1;
+        SetAutoAntennaLabel(works, r.ant);
         IncPNTIn_CMDLinear(CMD_SET_ANTENNA, works);
     }
     if (r.atuBypass == 1) {
@@ -240,8 +242,10 @@ void GestioneAntennaAutomatica(Works* works)
         GestioneLoadTuneVal(works, 1);
     }
     if (r.ampEnable == 1) {
-        if (works->ampBypass == 1)
+        if (works->ampBypass == 1) {
+            LabelByPassOrvo(works, "Off");
             IncPNTIn_CMDLinear(CMD_AMP_IN_LINE, works);
+        }
         works->attenuatorSel = r.att;
         if (works->attenuator != r.att) {
             works->attenuator = r.att;
@@ -249,5 +253,7 @@ void GestioneAntennaAutomatica(Works* works)
         }
     } else if (works->ampBypass == 0) {
         IncPNTIn_CMDLinear(CMD_AMP_BYPASS, works);
+        LabelByPassOrvo(works, "On");
     }
+    SetAttenuatorLabel(works);
 }

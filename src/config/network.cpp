@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,22 @@ std::string_view lastPiece(std::string_view output, size_t piece)
     return last;
 }
 
+std::mutex lanMutex;
+LanAddresses lanSettings;
+
 } // namespace
+
+LanAddresses lanAddresses()
+{
+    std::lock_guard<std::mutex> lock(lanMutex);
+    return lanSettings;
+}
+
+void setLanAddresses(const LanAddresses& addresses)
+{
+    std::lock_guard<std::mutex> lock(lanMutex);
+    lanSettings = addresses;
+}
 
 void ReadLANconnection(Works* works)
 {

@@ -8,7 +8,7 @@
 #include <cerrno>
 
 ThreadId thrGPIO, thrLin, thInit, thDebug, thAggFw, thrKey, thrWsock, thrSer, thrLeggi, thrScrivi, thrCat, thrFFT,
-    thrCatSer, thrTime;
+    thrCatSer, thrTime, thrHamlib;
 int waitIXO = 0;
 
 namespace {

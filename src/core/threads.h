@@ -20,7 +20,7 @@ struct ThreadId {
 };
 
 extern ThreadId thrGPIO, thrLin, thInit, thDebug, thAggFw, thrKey, thrWsock, thrSer, thrLeggi, thrScrivi, thrCat,
-    thrFFT, thrCatSer, thrTime;
+    thrFFT, thrCatSer, thrTime, thrHamlib;
 extern int waitIXO;
 
 // How long a restart waits for the slot's previous thread to end.
@@ -46,6 +46,8 @@ void StartThreadCAT(Works* works);
 void StartIxoReadFFT(Works* works);
 void StartThreadCommRemote(Works* works);
 void ExitThreadRemote(Works* works);
+// The Hamlib network amplifier server, when its settings file names a port.
+void StartThreadHamlib(Works* works);
 
 // The loop of a thread whose work is not done here yet: it stays until running drops to 0
 // or its setup switch (when given) leaves onValue.

@@ -47,9 +47,11 @@ struct ErrorDescriptor {
 };
 
 // The transceiver parameter record is filled by the transceiver link; until then it only
-// carries the frequency main reads at start-up.
+// carries the fields main and the screen loop read.
 struct SerParam {
     uint32_t frequency = 0;
+    int32_t txFlag = 0;  // 1 while the transceiver transmits
+    int32_t anReq = 0;   // the amplifier "AN" state the transceiver asks for
 };
 
 // Spectrum lines shared by the receiver stream and the screen: a small header and two
@@ -150,6 +152,8 @@ struct Works {
     Relaxed<int32_t> sfValue;
     Relaxed<int32_t> freqSensIn;
     Relaxed<int32_t> freqPeriodTime;
+    // Service switches: bit 0 firmware update armed (front-panel LED low), bit 1 remote
+    // service, bit 2 board in firmware update, bit 3 interface update.
     Relaxed<uint32_t> svcFlags;
 
     // Tuner
@@ -228,13 +232,41 @@ struct Works {
     Relaxed<int32_t> imgY;
     std::atomic<uint8_t> tinyCmd{0};
     Relaxed<uint8_t> tinyCmdActive;
-    Relaxed<uint8_t> vadcRaw;  // amplifier supply reading of the front-panel micro
     Relaxed<int32_t> tinyPollIdx;    // rotation 0..3 of the front-panel micro's poll codes
     Relaxed<int32_t> tinyPollDelay;  // button polls until the next exchange with the micro
     // Replies of the front-panel micro: version, 12 V, 15 V and amplifier voltage readings.
     std::atomic<uint8_t> supply[4] = {};
     std::atomic<uint32_t> msgFlags{0};      // bit 0 second-function notice, bit 1 bypass-not-saved notice
     std::atomic<uint8_t> screenSaverOn{0};  // 1 while the screen saver blanks the panel
+    // Written by the key handler (button thread), read by the screen loop.
+    Relaxed<uint8_t> statusView{0};  // bit 0 status page, bit 1 bank table page, bit 2 filter page
+    Relaxed<int32_t> menuIdx{0};     // current settings item 0..31
+    Relaxed<int32_t> menuSub{0};     // label slot of the current item
+    Relaxed<int32_t> menuCount{0};   // settings items (32 once the menu is built)
+    Relaxed<int32_t> tabRow{0};      // selected row of the bank table page
+    Relaxed<uint8_t> manualTune{0};  // manual tuning active on the tune bar
+    Relaxed<int32_t> saveBank{0};    // bank and antenna the save bar stores a tune into
+    Relaxed<int32_t> saveAnt{0};
+    Relaxed<int32_t> copyFrom{0};    // banks of the copy bar
+    Relaxed<int32_t> copyTo{0};
+    Relaxed<int32_t> resetBank{0};   // bank of the reset bar; maxBank means every bank
+    Relaxed<int32_t> divX{16};       // spectrum divisions across: 16 (160 kHz) or 8 (80 kHz)
+    Relaxed<int32_t> xRangeEnd{854}; // spectrum entries across the grid: 854 or 427
+    // Frequency of the FT-817 follower, Hz (written by the follower, read by the screen loop).
+    Relaxed<uint32_t> catSerFreq{0};
+    // Meters: needle angles in radians (live and peak, left and right). The key handler
+    // resets the right peak angle when the view changes; everything else is the screen
+    // loop's own.
+    Relaxed<float> angFwd{0}, angAux{0}, angFwdPk{0}, angAuxPk{0};
+    int32_t pkFwdHoldMs = 0;  // left peak: remaining hold time, held value, decay frame count
+    float pkFwd = 0;
+    int32_t pkFwdCnt = 0;
+    int32_t pkAuxHoldMs = 0;  // right peak: the same
+    float pkAux = 0;
+    int32_t pkAuxCnt = 0;
+    Relaxed<int32_t> tuneHoldFrames{0};  // frames that still delay a transmit-triggered tune
+    double logTempMs = 0;                    // time gathered toward the next temperature record
+    char dateTimeStr[80] = {};               // "%Y-%m-%d %H:%M:%S", the screen loop's own
 
     // Remote operation
     Relaxed<int32_t> wsSock;

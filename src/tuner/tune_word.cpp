@@ -2,6 +2,7 @@
 
 #include "core/works.h"
 #include "platform/log.h"
+#include "ui/menu.h"
 
 #include <cstdio>
 
@@ -41,8 +42,6 @@ int decode(uint32_t word, const int (&bits)[9])
 }
 
 } // namespace
-
-char TuneModeLabel[4] = "CL";
 
 uint32_t tunewordWithC(uint32_t word, int c)
 {
@@ -85,9 +84,9 @@ void SetMode(Works* works, int mode)
     works->tuneval = tunewordWithMode(works->tuneval, mode);
     const bool inLine = mode == TUNE_MODE_CL || mode == TUNE_MODE_LC;
     works->atuBypass = inLine ? 0 : 1;
-    if (works->pageIdx == 4)
-        snprintf(TuneModeLabel, sizeof TuneModeLabel, "%s",
-                 mode == TUNE_MODE_CL ? "CL" : mode == TUNE_MODE_LC ? " LC" : "ByP");
+    // The mode label of the manual-tune bar (button 1 lower) follows while that bar is shown.
+    if (works->pageIdx == BAR_MANUAL_TUNE)
+        setBarLabel(BAR_MANUAL_TUNE, 1, 1, mode == TUNE_MODE_CL ? "CL" : mode == TUNE_MODE_LC ? " LC" : "ByP");
 }
 
 int DecodeCapacitaFromTuneval(uint32_t word)

@@ -19,10 +19,6 @@ uint32_t tunewordWithC(uint32_t word, int c);
 uint32_t tunewordWithL(uint32_t word, int l);
 uint32_t tunewordWithMode(uint32_t word, int mode);
 
-// The mode label of the tuner page ("CL", " LC", "ByP"); written by SetMode while the
-// tuner page (pageIdx 4) is shown.
-extern char TuneModeLabel[4];
-
 void SetC(Works* works, int c);
 void SetI(Works* works, int l);
 void SetMode(Works* works, int mode);

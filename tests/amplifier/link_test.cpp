@@ -294,7 +294,7 @@ TEST(StatusText, LayoutForTheRemotePeer)
     works->pwrIn = 2.5f;
     works->temp1 = 31.0f;
     works->temp2 = 42.25f;
-    works->vadcRaw = 255;
+    works->supply[3] = 255;
     works->rawCurrent = 2048;
     works->numBanco = 7;
     works->cpFlag = 0;

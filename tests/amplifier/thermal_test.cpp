@@ -170,7 +170,7 @@ TEST(TempLog, HeaderRecordsRestartAndReadOnlyPartition)
     works->temp2 = 7.5f;
     works->pwrFwd = 100.04f;
     works->swr = 1.5f;
-    works->vadcRaw = 255;
+    works->supply[3] = 255;
     works->ampModel = 0;
     works->rawCurrent = 2915;  // 10.0 A
     works->statoAmp[1] = 1;

@@ -2,6 +2,7 @@
 // bits, the modes and their decoding.
 #include "core/works.h"
 #include "tuner/tune_word.h"
+#include "ui/menu.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -70,10 +71,10 @@ TEST(TuneWord, ModesSetTheirBitAndBypassFlag)
     // The tuner page's label follows only while that page is shown.
     works->pageIdx = 4;
     SetMode(works.get(), TUNE_MODE_LC);
-    EXPECT_STREQ(TuneModeLabel, " LC");
+    EXPECT_STREQ(barLabels(BAR_MANUAL_TUNE).label[0][1], " LC");
     works->pageIdx = 0;
     SetMode(works.get(), TUNE_MODE_BYPASS);
-    EXPECT_STREQ(TuneModeLabel, " LC");
+    EXPECT_STREQ(barLabels(BAR_MANUAL_TUNE).label[0][1], " LC");
 }
 
 TEST(TuneWord, TwoModeBitsDecodeAsNoneAndReadTneParMakesBypass)

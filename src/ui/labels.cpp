@@ -1,0 +1,129 @@
+#include "ui/labels.h"
+
+#include "config/antenna_table.h"
+#include "core/works.h"
+#include "tuner/tune_word.h"
+#include "ui/menu.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool onBar(const Works* works, int bar)
+{
+    return works->pageIdx == bar;
+}
+
+const char* tuneModeText(uint32_t tuneval)
+{
+    switch (DecodeModoFromTuneval(tuneval)) {
+    case TUNE_MODE_CL:
+        return "CL";
+    case TUNE_MODE_LC:
+        return "LC";
+    default:
+        return "ByP";
+    }
+}
+
+} // namespace
+
+void setLowerNumberLabel(int bar, int button, const char* format, int value)
+{
+    char text[32];
+    snprintf(text, sizeof text, format, value);
+    setBarLabel(bar, button, 1, text);
+}
+
+void SetAttenuatorLabel(Works* works)
+{
+    if (!onBar(works, BAR_MAIN))
+        return;
+    char text[32];
+    const int att = works->attenuator;
+    if (works->ampBypass == 1)
+        snprintf(text, sizeof text, "  %s", AttVectStr[4]);
+    else
+        snprintf(text, sizeof text, "  %sdB", AttVectStr[att >= 0 && att <= 3 ? att : 0]);
+    setBarLabel(BAR_MAIN, 2, 1, text);
+}
+
+void SetModeWorkLabel(Works* works)
+{
+    if (!onBar(works, BAR_MAIN))
+        return;
+    setLowerNumberLabel(BAR_MAIN, 1, "BANK%i", works->numBanco);
+}
+
+void SetAutoAntennaLabel(Works* works, int antennaNumber)
+{
+    if (!onBar(works, BAR_MAIN))
+        return;
+    setLowerNumberLabel(BAR_MAIN, 3, "Auto %d", antennaNumber);
+}
+
+void LabelByPassATU(Works* works)
+{
+    if (!onBar(works, BAR_TUNE))
+        return;
+    setBarLabel(BAR_TUNE, 5, 1, works->atuBypass ? "   Bpy" : "   On");
+}
+
+void LabelByPassOrvo(Works* works, const char* text)
+{
+    if (!onBar(works, BAR_TUNE))
+        return;
+    setBarLabel(BAR_TUNE, 5, 1, text);
+}
+
+void LabelSAVEATU(Works* works)
+{
+    if (!onBar(works, BAR_SAVE))
+        return;
+    setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
+    setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
+}
+
+void LblCOPY(Works* works)
+{
+    if (!onBar(works, BAR_COPY))
+        return;
+    setLowerNumberLabel(BAR_COPY, 2, "    %i", works->copyFrom);
+    setLowerNumberLabel(BAR_COPY, 3, "    %i", works->copyTo);
+}
+
+void LblRESET(Works* works)
+{
+    if (!onBar(works, BAR_RESET))
+        return;
+    if (works->resetBank == works->maxBank)
+        setBarLabel(BAR_RESET, 2, 1, "  ALL");
+    else
+        setLowerNumberLabel(BAR_RESET, 2, "    %i", works->resetBank);
+}
+
+void LblMenuAntenna(Works* works)
+{
+    if (!onBar(works, BAR_INTERFACE))
+        return;
+    char text[LABEL_SIZE] = " ";
+    GetLblInterface(works->interfaceMode, text);
+    setBarLabel(BAR_INTERFACE, 2, 1, text);
+}
+
+void ImpostaLblManuale(Works* works)
+{
+    if (!onBar(works, BAR_MANUAL_TUNE))
+        return;
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 3, "     %u", works->induttanza);
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 5, "     %u", works->capacita);
+    setBarLabel(BAR_MANUAL_TUNE, 1, 1, tuneModeText(works->tuneval));
+}
+
+void GetLblInterface(int mode, char* destination)
+{
+    if (mode < 0 || mode > 2)
+        return;
+    memcpy(destination, MODEwork[mode], sizeof MODEwork[mode]);
+}
