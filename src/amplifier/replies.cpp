@@ -97,9 +97,11 @@ void decodeIdentity(Works* works, const Reply& r)
     if (block == '0' || block == '1') {
         if (!longEnough(works, r, MIN_IDENTITY_FULL))
             return;
-        uint8_t* target = block == '0' ? works->ampEE0 : works->ampEE1;
-        if (!hexBytes(r.text, 6, target, IDENTITY_BYTES))
+        uint8_t bytes[IDENTITY_BYTES] = {};
+        if (!hexBytes(r.text, 6, bytes, IDENTITY_BYTES))
             logErr("identity block %c: digits that are not hex read as 0\n", block);
+        std::lock_guard<std::mutex> lock(works->identityMutex);
+        memcpy(block == '0' ? works->ampEE0 : works->ampEE1, bytes, IDENTITY_BYTES);
         logErr(block == '0' ? "EE0:%s\n" : "EE1:%s\n", r.line.c_str());
     } else if (block == '2') {
         if (!longEnough(works, r, MIN_IDENTITY_MODEL))
@@ -336,8 +338,11 @@ void DecodeCatCmd(Works* works, const char* reply, int count)
     } else if (kw == "VS") {
         if (!longEnough(works, r, MIN_VERSION))
             return;
-        memcpy(works->microVersion, r.text.data() + 3, 7);
-        works->microVersion[7] = '\0';
+        {
+            std::lock_guard<std::mutex> lock(works->identityMutex);
+            memcpy(works->microVersion, r.text.data() + 3, 7);
+            works->microVersion[7] = '\0';
+        }
         finishReply(works);
     } else if (kw == "FM") {
         if (!longEnough(works, r, MIN_FREQUENCY))

@@ -109,6 +109,17 @@ std::string fatalErrorMessage(Works* works)
     return std::string(works->fatalErrorText, strnlen(works->fatalErrorText, sizeof works->fatalErrorText));
 }
 
+AmpIdentity ampIdentity(Works* works)
+{
+    AmpIdentity id;
+    std::lock_guard<std::mutex> lock(works->identityMutex);
+    memcpy(id.ee0, works->ampEE0, sizeof id.ee0);
+    memcpy(id.ee1, works->ampEE1, sizeof id.ee1);
+    memcpy(id.microVersion, works->microVersion, sizeof id.microVersion);
+    id.microVersion[sizeof id.microVersion - 1] = '\0';
+    return id;
+}
+
 void postTinyCmd(Works* works, uint8_t code)
 {
     // The button thread empties the mailbox every few milliseconds. Without a button thread

@@ -110,6 +110,9 @@ struct Works {
     // Amplifier identity and measurements
     Relaxed<uint8_t> ampEE2a;
     Relaxed<uint8_t> ampModel;
+    // The identity texts are written by the link thread and read by the screen and the
+    // network servers: under identityMutex (writers), readers take a copy (ampIdentity).
+    std::mutex identityMutex;
     uint8_t ampEE0[32] = {};  // identity block 0 ("ER0000;")
     uint8_t ampEE1[32] = {};  // identity block 1 ("ER0001;")
     char microVersion[8] = {};
@@ -331,5 +334,12 @@ Works* InitGlobalVar(Works* works);
 void setFatalError(Works* works, int32_t code, const char* text);
 // A copy of the fatal error's text.
 std::string fatalErrorMessage(Works* works);
+// A copy of the amplifier's identity blocks and firmware version, taken under identityMutex.
+struct AmpIdentity {
+    uint8_t ee0[32] = {};
+    uint8_t ee1[32] = {};
+    char microVersion[8] = {};
+};
+AmpIdentity ampIdentity(Works* works);
 // Posts a code to the front-panel mailbox: waits until it is empty, then stores the code.
 void postTinyCmd(Works* works, uint8_t code);

@@ -300,9 +300,9 @@ int answerHamlibLine(Works* works, std::string_view line, bool allowSet, std::st
         return 0;
     }
     case HamlibCommand::GetInfo: {
-        char micro[sizeof works->microVersion + 1] = {};
-        memcpy(micro, works->microVersion, sizeof works->microVersion);
-        appendLine(reply, "ampctl %s, board firmware %s", works->versione, micro[0] ? micro : "unknown");
+        const AmpIdentity id = ampIdentity(works);
+        appendLine(reply, "ampctl %s, board firmware %s", works->versione,
+                   id.microVersion[0] ? id.microVersion : "unknown");
         return 0;
     }
     case HamlibCommand::SetFreq:

@@ -18,6 +18,8 @@ constexpr int VALUE_MAX = 511;
 // Measurements the walks may use; the polish and the confirmation after them add a few.
 constexpr int WALK_BUDGET = 84;
 constexpr int POLISH_BUDGET = 92;
+// The most a walk of a poor match may use (see walkBudget).
+constexpr int POOR_WALK_BUDGET = 150;
 constexpr int CONFIRM_COUNT = 3;
 // Readings within this share of the best are measured again before the choice.
 constexpr float CONFIRM_SHARE = 1.03f;
@@ -31,9 +33,14 @@ constexpr int FIRST_OUTER_STEP = 4;
 constexpr int FIRST_LINE_STEP = 8;
 constexpr int MIN_LINE_STEP = 4;
 constexpr int MAX_STEP = 128;
-// Parabola refinements of a bracketed minimum, for the line and for the valley.
+// Parabola refinements of a bracketed minimum, for the line and for the valley; a valley whose
+// best reads above POOR_MATCH gets more: its minimum often lies a few steps from the end of
+// the outer bank, where the match is sharp and each step counts.
 constexpr int VERTEX_TRIES = 4;
+constexpr int POOR_VERTEX_TRIES = 8;
 constexpr float NO_READING = 999.0f;
+// The bridge's top reading (full reflection).
+constexpr float TOP_READING = 99.5f;
 // A valley point reading within this share of the centre counts as flat; at most FLAT_LOOKS
 // longer steps look past flat stretches in one walk.
 constexpr float FLAT_SHARE = 1.01f;
@@ -273,7 +280,8 @@ bool explored(const Setting& at, int axis, const std::vector<Setting>& points)
 
 // One bracket step: the next point to try from `best` along `axis`, or false when the
 // search along it is over. `points` are the points the search has explored.
-bool nextBracketPoint(Bracket& b, const Setting& best, int axis, const std::vector<Setting>& points, Setting& next)
+bool nextBracketPoint(Bracket& b, const Setting& best, int axis, const std::vector<Setting>& points, Setting& next,
+                      bool poor = false)
 {
     if (!b.closing) {
         // A step past the end of the range stops at the end.
@@ -296,7 +304,7 @@ bool nextBracketPoint(Bracket& b, const Setting& best, int axis, const std::vect
     }
     // The lowest point with a measured neighbour on each side: the parabola's vertex.
     const Neighbours n = neighboursOf(best, axis, points);
-    if ((!n.below && !n.above) || b.vertexTries >= VERTEX_TRIES)
+    if ((!n.below && !n.above) || b.vertexTries >= (poor ? POOR_VERTEX_TRIES : VERTEX_TRIES))
         return false;
     b.vertexTries += 1;
     if (!n.below || !n.above) {
@@ -311,11 +319,16 @@ bool nextBracketPoint(Bracket& b, const Setting& best, int axis, const std::vect
     next = best;
     valueOf(next, axis) = static_cast<int>(std::lround(x));
     if (explored(next, axis, points)) {
-        // The vertex is explored already: the point beside the best towards it, if that is not.
-        next = best;
-        valueOf(next, axis) += x > valueOf(best, axis) ? 1 : -1;
-        if (!inRange(next) || explored(next, axis, points))
-            return false;
+        // The vertex is explored already: the point beside the best towards it, if that is
+        // not; for a poor match also the one on the other side.
+        const int towards = x > valueOf(best, axis) ? 1 : -1;
+        for (int side : {towards, poor ? -towards : towards}) {
+            next = best;
+            valueOf(next, axis) += side;
+            if (inRange(next) && !explored(next, axis, points))
+                return true;
+        }
+        return false;
     }
     return true;
 }
@@ -444,7 +457,7 @@ bool nextValleyPoint()
 {
     const int axis = outerAxis(climb.centre.side);
     Setting next;
-    if (!nextBracketPoint(climb.outer, climb.centre, axis, climb.valley, next))
+    if (!nextBracketPoint(climb.outer, climb.centre, axis, climb.valley, next, meanOf(climb.centre) > POOR_MATCH))
         return false;
     const int du = valueOf(next, axis) - valueOf(climb.centre, axis);
     const int predicted = static_cast<int>(std::lround(climb.slope * du));
@@ -488,6 +501,13 @@ void walkStep()
             paid(climb.inner);
         }
     }
+    // A line reading the bridge's top everywhere so far shows no slope to follow: it strides
+    // on from its newest point in the same direction, the step doubling, until it reads less.
+    const bool blind = std::all_of(points.begin(), points.end(), [](const Setting& p) { return meanOf(p) >= TOP_READING; });
+    if (blind && !climb.inner.closing && std::find(points.begin(), points.end(), climb.sent) != points.end()) {
+        climb.line = climb.sent;
+        paid(climb.inner);
+    }
     Setting next;
     if (nextBracketPoint(climb.inner, climb.line, axis, points, next)) {
         ask(next);
@@ -495,6 +515,15 @@ void walkStep()
     }
     if (!valleyPoint())
         nextWalkOrPolish();
+}
+
+// A walk of a poor match still going down its valley (its present line already reads below
+// the best valley point) may go on past WALK_BUDGET: such a walk often nears the minimum at
+// the end of the outer bank when the budget runs out. A good match never gets the extra.
+int walkBudget()
+{
+    const bool descending = !climb.valley.empty() && meanOf(climb.line) < meanOf(climb.centre);
+    return descending && bestOverall()->mean() > POOR_MATCH ? POOR_WALK_BUDGET : WALK_BUDGET;
 }
 
 // Moves the search on until it has a setting to measure; false when it is over.
@@ -516,7 +545,7 @@ bool advance()
             startWalk(climb.walks.front());
             break;
         case Phase::Walk:
-            if (cnttune >= WALK_BUDGET)
+            if (cnttune >= walkBudget())
                 startPolish();
             else
                 walkStep();

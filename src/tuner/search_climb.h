@@ -5,7 +5,8 @@
 // moves the relay bank that sets the network's resistance and, after each move, finds the
 // best of the other bank with a line search; each bracketed minimum is narrowed with a
 // parabola. The other side gets its own walk when the first ends above SWR 1.05, and a third
-// seed one when both end above 1.5. The single-step neighbours of the best are looked at
+// seed one when both end above 1.5; a valley whose best reads above 1.5 gets more parabola
+// refinements and, while still going down, measurements past the usual walk budget. The single-step neighbours of the best are looked at
 // last; readings close to the best are measured again and the setting with the lowest mean
 // wins: a bridge reads a few hundredths of SWR apart from one poll to the next near a match.
 // It needs no knowledge of the relays' values: it learns the valley's slope as it goes.

@@ -200,13 +200,14 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     auto temp = [&](float c) { return static_cast<double>(fahrenheit ? ConversionCelsius_to_Fahrenheit(c) : c); };
     char text[160];
 
-    snprintf(text, sizeof text, "SW ver. %s, FW ver. %s", works->versione, works->microVersion);
+    const AmpIdentity id = ampIdentity(works);
+    snprintf(text, sizeof text, "SW ver. %s, FW ver. %s", works->versione, id.microVersion);
     statusLine(works, 110, "VERSION", text);
 
     const char* type = works->ampEE2a == '0' ? "EU" : works->ampEE2a == '1' ? "USA" : "";
     const char* power = works->ampModel == '0' ? "60W" : works->ampModel == '1' ? "120W" : "";
-    snprintf(text, sizeof text, "%s (%s), TYPE: %s, MAXPOWER: %s", identityText(works->ampEE0, 32).c_str(),
-             identityText(works->ampEE1, 32).c_str(), type, power);
+    snprintf(text, sizeof text, "%s (%s), TYPE: %s, MAXPOWER: %s", identityText(id.ee0, 32).c_str(),
+             identityText(id.ee1, 32).c_str(), type, power);
     statusLine(works, 132, "SN", text);
 
     snprintf(text, sizeof text, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f", static_cast<double>(works->pwrFwd),

@@ -55,6 +55,13 @@ bool closeToBest(double found, double best)
     return found <= 1.02 * best || (best < 1.03 && found < 1.05);
 }
 
+// A load of the tests: its impedance at the frequency tuned.
+struct Load {
+    const char* name;
+    sim::Impedance z;
+    double hz;
+};
+
 std::string storedLine(Works* works, uint32_t hz)
 {
     const int slot = AtuIdxSearch(hz, nullptr, nullptr, nullptr, nullptr);
@@ -67,11 +74,6 @@ TEST(ClimbSearch, EndsCloseToTheBestMatchWithinAHundredPollsAndStoresIt)
 {
     // The antenna models on their own bands and where the searches before it stopped far from
     // the best (20 m dipole, 40 m short vertical), and a few plain loads over the range.
-    struct Load {
-        const char* name;
-        sim::Impedance z;
-        double hz;
-    };
     const Load loads[] = {
         {"dipole 14.2", sim::resonantDipole().impedance(14.2e6), 14.2e6},
         {"vertical 7.1", sim::shortVertical().impedance(7.1e6), 7.1e6},
@@ -172,6 +174,49 @@ TEST(ClimbSearch, StoredNeighbourIsAStartingPoint)
     ASSERT_EQ(2, std::sscanf(line.c_str(), "1-601) Err 0 SWR %*f FWD %*f L %d C %d", &l, &c)) << line;
     EXPECT_NEAR(DecodeInduttanzaFromTuneval(bestWord), l, 1);
     EXPECT_NEAR(DecodeCapacitaFromTuneval(bestWord), c, 1);
+}
+
+TEST(ClimbSearch, HardLoadsEndNoWorseThanTheCompleteSearch)
+{
+    // Loads whose match lies at the end of a relay bank, where the match is sharp: the 80 m
+    // short vertical (best near the top of the inductor, the capacitor at 2), the 80 m dipole
+    // (no match below 6.0; the climb must still end as low as the complete search) and a very
+    // high inductive impedance at 16.35 MHz, whose lines read the bridge's top (SWR 100) over
+    // most of the inductor. The climb may take more than a hundred polls here, but ends by
+    // itself within the cycle limit, no worse than the complete search on exact readings, and
+    // stores its tune when it is clearly below 6.0.
+    const Load loads[] = {
+        {"vertical 3.6", sim::shortVertical().impedance(3.6e6), 3.6e6},
+        {"dipole 3.6", sim::resonantDipole().impedance(3.6e6), 3.6e6},
+        {"very high 16.35", {11548.2, 24684.3}, 16.35e6},
+    };
+    uint32_t seed = 11;
+    for (const Load& load : loads) {
+        SCOPED_TRACE(load.name);
+        double complete = 0;
+        {
+            Climber t("climb-hard-complete");
+            t.setup->AutoTuneTipo = '0';
+            sim::TuningSession session(t.works.get(), load.z, load.hz);
+            const sim::TuningOutcome r = session.run();
+            ASSERT_TRUE(r.ended);
+            complete = r.swr;
+        }
+        Climber t("climb-hard");
+        Works* w = t.works.get();
+        sim::TuningSession session(w, load.z, load.hz);
+        session.setReadingNoise(NOISE_RELATIVE, NOISE_COUNTS, seed++);
+        const sim::TuningOutcome r = session.run();
+        ASSERT_TRUE(r.ended);
+        EXPECT_FALSE(t.hasError(12)) << "ended by the cycle limit";
+        EXPECT_LE(r.swr, 1.02 * complete) << "the complete search ends at " << complete;
+        if (r.swr < 5.5) {
+            EXPECT_EQ(1, w->fineTuneOk);
+            EXPECT_EQ(storedLine(w, static_cast<uint32_t>(load.hz)), t.root.read(TUNE_FILE));
+        }
+        std::printf("[ climb    ] %-24s SWR %.3f (complete %.3f, best %.3f) in %d polls\n", load.name, r.swr, complete,
+                    session.bruteForceBest(), r.polls);
+    }
 }
 
 TEST(ClimbSearch, NoMatchOrNoRfStoresNothing)

@@ -18,24 +18,6 @@ using uitest::Station;
 constexpr int SHORT_MS = 100;
 constexpr int LONG_MS = 900;  // well over the default long-press time of 0.5 s
 
-// A press of button `key` held for `ms` on the simulated front panel.
-template <class Unit>
-bool press(Unit& unit, int key, int ms = SHORT_MS)
-{
-    if constexpr (requires { unit.pressButton(key, ms); })
-        return unit.pressButton(key, ms);
-    else
-        return false;
-}
-
-template <class Unit>
-constexpr bool hasFrontPanel = requires(Unit& u) { u.pressButton(1, 100); };
-
-bool frontPanelSimulated()
-{
-    return hasFrontPanel<sim::SimUnit>;
-}
-
 // Presses a key and waits for the key handler's log line of it.
 void pressAndWait(Station& s, int key, int ms, const std::string& logLine)
 {
@@ -43,14 +25,12 @@ void pressAndWait(Station& s, int key, int ms, const std::string& logLine)
     size_t seen = 0;
     for (size_t p = before.find(logLine); p != std::string::npos; p = before.find(logLine, p + 1))
         ++seen;
-    ASSERT_TRUE(press(s.unit(), key, ms));
+    ASSERT_TRUE(s.unit().pressButton(key, ms));
     ASSERT_TRUE(s.ctl().waitForStderr(logLine, 10, seen + 1)) << logLine << "\n" << s.ctl().stderrText();
 }
 
 TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBankTable)
 {
-    if (!frontPanelSimulated())
-        GTEST_SKIP() << "the simulated front panel is not in this build";
     Station s("e2e-keys-views");
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     auto label = [](const char* text, int x) {
@@ -88,8 +68,6 @@ TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBank
 
 TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
 {
-    if (!frontPanelSimulated())
-        GTEST_SKIP() << "the simulated front panel is not in this build";
     Station s("e2e-keys-ant");
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     ASSERT_EQ("", s.control("frequency 14100000"));
@@ -121,8 +99,6 @@ TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
 
 TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
 {
-    if (!frontPanelSimulated())
-        GTEST_SKIP() << "the simulated front panel is not in this build";
     Station s("e2e-keys-tune", [](const std::string& root) {
         std::filesystem::create_directories(root + "/opt/set");
         writeFile(root + "/opt/set/setup.txt", "AutoTuneMode: 1\n");
@@ -167,8 +143,6 @@ TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
 
 TEST(PanelKeysE2E, ResetKeyClearsAProtectionFaultThroughTheBiasResetBurst)
 {
-    if (!frontPanelSimulated())
-        GTEST_SKIP() << "the simulated front panel is not in this build";
     Station s("e2e-keys-reset");
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     ASSERT_EQ("", s.control("physics off"));
