@@ -16,7 +16,9 @@ namespace sim {
 namespace {
 
 constexpr double kWatchSeconds = 5.0;   // watching goes on this long after the last request
-constexpr int kCheckIntervalMs = 40;    // 25 comparisons a second while watched
+constexpr int kCheckIntervalMs = 40;    // 25 comparisons a second while the panel changes,
+constexpr int kIdleIntervalMs = 100;    // 10 once it has rested for a second
+constexpr double kRestSeconds = 1.0;
 
 // The panel file mapped read-only; empty while the file is missing or of another size.
 class PanelMapping {
@@ -90,26 +92,29 @@ PanelFrame PanelFrames::waitNewer(uint64_t after, double timeoutSeconds)
 }
 
 // One comparison of the panel with the last frame; a changed content becomes a new frame.
-void PanelFrames::checkOnce(const unsigned char* panel)
+// Returns whether it changed.
+bool PanelFrames::checkOnce(const unsigned char* panel)
 {
     if (copy_.size() == kPanelBytes && std::memcmp(copy_.data(), panel, kPanelBytes) == 0)
-        return;
+        return false;
     copy_.assign(panel, panel + kPanelBytes);
     auto png = std::make_shared<std::vector<unsigned char>>();
     if (encodeScreenPng(copy_.data(), kPanelWidth, kPanelHeight, kPanelWidth * 4, 4, *png) != 0)
-        return;
+        return true;
     {
         std::lock_guard lock(mutex_);
         latest_.version += 1;
         latest_.png = std::move(png);
     }
     changed_.notify_all();
+    return true;
 }
 
 void PanelFrames::run()
 {
     std::unique_ptr<PanelMapping> map;
     auto next = std::chrono::steady_clock::now();
+    double lastChange = -1e9;
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -124,10 +129,13 @@ void PanelFrames::run()
         // The file keeps its size and place while the unit runs: mapped once it is there.
         if (!map || !map->data())
             map = std::make_unique<PanelMapping>(path_);
-        if (map->data())
-            checkOnce(map->data());
+        if (map->data() && checkOnce(map->data()))
+            lastChange = monoSeconds();
         // On a fixed schedule, so that the time of an encoding is not added to the interval.
-        next = std::max(next + std::chrono::milliseconds(kCheckIntervalMs), std::chrono::steady_clock::now());
+        // A resting panel is compared less often: its first change is still seen within
+        // 0.1 s, and the ones after it at the full rate.
+        const int interval = monoSeconds() - lastChange < kRestSeconds ? kCheckIntervalMs : kIdleIntervalMs;
+        next = std::max(next + std::chrono::milliseconds(interval), std::chrono::steady_clock::now());
         std::unique_lock lock(mutex_);
         if (wanted_.wait_until(lock, next, [&] { return stopping_; }))
             return;

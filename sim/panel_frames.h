@@ -1,8 +1,9 @@
 #pragma once
 // The simulated panel (the framebuffer file the controller maps) as a sequence of PNG
 // frames for live viewers. While someone has asked for a frame in the last few seconds, a
-// thread compares the file with its last copy 25 times a second and encodes a new frame
-// only when the content changed; with nobody watching it sleeps.
+// thread compares the file with its last copy 25 times a second (10 once the panel has
+// rested for a second) and encodes a new frame only when the content changed; with nobody
+// watching it sleeps.
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -40,7 +41,7 @@ public:
 
 private:
     void run();
-    void checkOnce(const unsigned char* panel);
+    bool checkOnce(const unsigned char* panel);
 
     std::string path_;
     mutable std::mutex mutex_;
