@@ -16,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -223,9 +224,11 @@ void PanelFrameRate(benchmark::State& state)
         std::atomic<bool> drawing{true};
         std::thread painter([&] {
             const int fd = ::open(unit.framebufferPath().c_str(), O_RDWR | O_CLOEXEC);
-            std::vector<unsigned char> row(sim::kPanelWidth * 4, 0xFF);
+            std::vector<unsigned char> row(sim::kPanelWidth * 4);
             for (int n = 0; drawing && fd >= 0; ++n) {
+                // White bars on the way down, black ones on the next: every write changes it.
                 const int y = n % sim::kPanelHeight;
+                std::fill(row.begin(), row.end(), (n / sim::kPanelHeight) % 2 ? 0x00 : 0xFF);
                 pwrite(fd, row.data(), row.size(), static_cast<off_t>(y) * sim::kPanelWidth * 4);
                 usleep(20 * 1000);
             }
