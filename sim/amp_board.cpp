@@ -427,23 +427,32 @@ bool AmpBoard::writePaced(std::string_view bytes, double& tFirst, double& tLast)
     tFirst = t0;
     size_t done = 0;
     int stalls = 0;
+    double lastWrite = 0;
+    // Each byte is due when its stop bit would have ended on the line, on a fixed schedule
+    // (a late wake-up is caught up by the next bytes), but never sooner after the first
+    // byte than the line allows.
+    const auto due = [&](size_t j) {
+        const double k = static_cast<double>(j);
+        const double d = t0 + (k + 1) * kByteSeconds;
+        return j > 0 ? std::max(d, tFirst + k * kByteSeconds) : d;
+    };
     while (done < bytes.size()) {
         size_t chunk = bytes.size() - done;
         if (paced) {
-            // Each byte is handed over when its stop bit would have ended on the line, on a
-            // fixed schedule (a late wake-up is caught up by the next bytes), but never
-            // sooner after the first byte than the line allows.
-            const double k = static_cast<double>(done);
-            double due = t0 + (k + 1) * kByteSeconds;
-            if (done > 0)
-                due = std::max(due, tFirst + k * kByteSeconds);
-            sleepUntil(due);
+            // The bytes go out in the batches a serial driver hands on, at most one wake-up
+            // a millisecond: each write takes every byte due by then, none before its time.
+            // The first byte goes alone: the later ones are timed from its moment.
+            sleepUntil(std::max(due(done), lastWrite + kPacingBatchSeconds));
+            const double now = monoSeconds();
             chunk = 1;
+            while (done > 0 && done + chunk < bytes.size() && due(done + chunk) <= now)
+                ++chunk;
         }
         const ssize_t n = ::write(fd_, bytes.data() + done, chunk);
         if (n > 0) {
+            lastWrite = monoSeconds();
             if (done == 0)
-                tFirst = monoSeconds();
+                tFirst = lastWrite;
             done += static_cast<size_t>(n);
             continue;
         }

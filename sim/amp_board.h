@@ -6,7 +6,8 @@
 // CRC in upper-case digits, as the real board's do.
 //
 // Timing: with pacing on (the default), replies leave at the line's 115200 baud, 10 bits
-// a byte (86.8 us a byte, each byte handed over when its stop bit would have ended), and
+// a byte (86.8 us a byte, each byte handed over once its stop bit would have ended, in
+// batches of the bytes due at most once a millisecond, as a serial driver delivers), and
 // a reply starts no earlier than the moment the command's last byte would have arrived
 // on the real line (first byte seen + length x 86.8 us), plus the settable reply delay.
 //
@@ -28,6 +29,7 @@ namespace sim {
 constexpr double kLineBaud = 115200.0;
 constexpr double kBitsPerByte = 10.0;
 constexpr double kByteSeconds = kBitsPerByte / kLineBaud; // 86.8 us
+constexpr double kPacingBatchSeconds = 0.001; // paced bytes leave in batches, at most one a ms
 
 enum class FaultKind {
     Silence,        // no reply at all

@@ -7,6 +7,7 @@
 #include "control.h"
 #include "sim_unit.h"
 #include "tuning_session.h"
+#include "web_panel.h"
 
 #include <fstream>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -26,13 +28,15 @@ namespace {
 void usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: ampsim --root DIR [--no-pace] [--run-ampctl PATH] [--pictures DIR] [--quiet]\n"
+                 "usage: ampsim --root DIR [--no-pace] [--run-ampctl PATH] [--pictures DIR] [--quiet] [--web PORT]\n"
                  "  --root DIR         build (or reuse) the simulated unit's root in DIR and serve it\n"
                  "  --no-pace          send the board's replies at once instead of at 115200 baud\n"
                  "  --run-ampctl PATH  start the controller PATH on the unit (AMPCTL_ROOT=DIR)\n"
                  "  --pictures DIR     the controller's working directory (default: pictures/ beside PATH)\n"
                  "  --quiet            keep the controller's stderr out of this terminal (it is\n"
                  "                     always in DIR/sim/ampctl.stderr)\n"
+                 "  --web PORT         serve the front panel and bench controls to a browser on\n"
+                 "                     http://127.0.0.1:PORT/ (0: any free port)\n"
                  "Ctrl-C stops the controller, then the simulator.\n");
 }
 
@@ -52,7 +56,7 @@ std::string dirOf(const std::string& path)
 
 // Takes <root>/sim/control when it is there (renamed first, so a writer never loses a
 // line to us) and applies its commands to the board and the front panel.
-void pollControlFile(sim::SimUnit& unit, sim::BoardPhysics& physics)
+void pollControlFile(sim::SimUnit& unit, const sim::ControlApplier& apply)
 {
     const std::string path = unit.path("sim/control");
     const std::string taken = path + ".taken";
@@ -62,8 +66,7 @@ void pollControlFile(sim::SimUnit& unit, sim::BoardPhysics& physics)
     std::stringstream text;
     text << in.rdbuf();
     ::unlink(taken.c_str());
-    const sim::ControlTargets targets{&unit.board(), &physics, unit.frontPanel()};
-    const std::string errors = sim::applyControlText(targets, text.str());
+    const std::string errors = apply(text.str());
     std::fprintf(stderr, "ampsim: control file applied%s%s", errors.empty() ? "\n" : "; errors:\n",
                  errors.c_str());
 }
@@ -74,6 +77,7 @@ int main(int argc, char** argv)
 {
     std::string root, ampctl, pictures;
     bool pace = true, quiet = false;
+    int webPort = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string& out) {
@@ -97,6 +101,15 @@ int main(int argc, char** argv)
                 usage(stderr);
                 return 2;
             }
+        } else if (a == "--web") {
+            std::string port;
+            char* end = nullptr;
+            const long n = value(port) ? std::strtol(port.c_str(), &end, 10) : -1;
+            if (!end || *end != '\0' || n < 0 || n > 65535) {
+                usage(stderr);
+                return 2;
+            }
+            webPort = static_cast<int>(n);
         } else if (a == "--no-pace") {
             pace = false;
         } else if (a == "--quiet") {
@@ -175,6 +188,30 @@ int main(int argc, char** argv)
         std::printf("  controller       %s (pid %d) in %s, stderr also in %s\n", co.binary.c_str(),
                     static_cast<int>(ctl->pid()), co.workDir.c_str(), ctl->stderrPath().c_str());
     }
+
+    // The control file and the web page change the unit through the same lines, one
+    // text at a time.
+    std::mutex controlMutex;
+    const sim::ControlApplier apply = [&](std::string_view text) {
+        std::lock_guard lock(controlMutex);
+        const sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel()};
+        return sim::applyControlText(targets, text);
+    };
+    std::unique_ptr<sim::WebPanel> web;
+    if (webPort >= 0) {
+        sim::WebPanelOptions wo;
+        wo.port = webPort;
+        wo.stderrPath = ctl ? ctl->stderrPath() : std::string();
+        wo.apply = apply;
+        web = std::make_unique<sim::WebPanel>(*unit, &physics, wo);
+        std::string error;
+        if (!web->start(error)) {
+            std::fprintf(stderr, "ampsim: web panel: %s\n", error.c_str());
+            web.reset();
+        } else {
+            std::printf("  web panel        %s  (front panel, buttons, bench controls)\n", web->url().c_str());
+        }
+    }
     std::printf("Ctrl-C stops %s.\n", ctl ? "the controller, then the simulator" : "the simulator");
     std::fflush(stdout);
 
@@ -186,7 +223,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "\nampsim: %s received\n", strsignal(sig));
             break;
         }
-        pollControlFile(*unit, physics);
+        pollControlFile(*unit, apply);
         if (ctl && !ctl->running()) {
             ctl->waitStderrEnd(2.0);
             std::fprintf(stderr, "ampsim: the controller ended by itself (status %d)\n", ctl->exitStatus());
@@ -195,6 +232,8 @@ int main(int argc, char** argv)
             break;
         }
     }
+    if (web)
+        web->stop();
     if (ctl) {
         std::fprintf(stderr, "ampsim: stopping the controller (SIGTERM)\n");
         ctl->terminate();

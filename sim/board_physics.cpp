@@ -87,7 +87,8 @@ void BoardPhysics::apply(const BoardSettings& s, StatusReadings& r)
     const double dissipation = amplifying ? dcPower - forward + reflected : 0.0;
 
     // First-order heating towards the equilibrium the dissipation and the fan set.
-    const double resistance = kSinkResistance / (1.0 + 3.0 * s.fanPercent / 100.0);
+    const int fan = fanOverride_ >= 0 ? fanOverride_ : s.fanPercent;
+    const double resistance = kSinkResistance / (1.0 + 3.0 * fan / 100.0);
     const double rise = dissipation * resistance;
     truth_.temp1 += (ambient_ + rise - truth_.temp1) * (1.0 - std::exp(-dt / kTau1));
     truth_.temp2 += (ambient_ + kBoardShare * rise - truth_.temp2) * (1.0 - std::exp(-dt / kTau2));
@@ -97,7 +98,7 @@ void BoardPhysics::apply(const BoardSettings& s, StatusReadings& r)
     truth_.reflected = reflected;
     truth_.supplyCurrent = dcPower / supplyVolts_;
     truth_.dissipation = dissipation;
-    truth_.fanPercent = s.fanPercent;
+    truth_.fanPercent = fan;
     truth_.tripped = tripped;
 
     r.transmitting = drive_ > 0;
@@ -175,6 +176,12 @@ void BoardPhysics::setTemperatures(double temp1, double temp2)
     std::lock_guard lock(mutex_);
     truth_.temp1 = temp1;
     truth_.temp2 = temp2;
+}
+
+void BoardPhysics::setFanOverride(int percent)
+{
+    std::lock_guard lock(mutex_);
+    fanOverride_ = percent < 0 ? -1 : std::min(percent, 100);
 }
 
 void BoardPhysics::setTimeScale(double scale)

@@ -41,7 +41,7 @@ struct PhysicsTruth {
     double dissipation = 0; // W turned into heat
     double temp1 = 0;       // heat sink, degrees Celsius
     double temp2 = 0;       // board, degrees Celsius
-    int fanPercent = 0;
+    int fanPercent = 0;     // the fan's real speed
     bool tripped = false;
 };
 
@@ -69,6 +69,9 @@ public:
     void setSupplyVolts(double volts);  // default 50 V
     void setAmbient(double celsius);    // default 25
     void setTemperatures(double temp1, double temp2);
+    // The fan turns at this speed whatever the controller commands (a failed or stuck fan);
+    // a negative value gives the control back to the "FN" command.
+    void setFanOverride(int percent);
     // Simulated seconds per real second for the thermal model (default 1).
     void setTimeScale(double scale);
 
@@ -87,6 +90,7 @@ private:
     double supplyVolts_ = 50;
     double ambient_ = 25;
     double timeScale_ = 1;
+    int fanOverride_ = -1;
     double lastSeconds_ = -1;
     PhysicsTruth truth_;
 };

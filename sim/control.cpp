@@ -72,6 +72,25 @@ std::string applyPhysicsLine(AmpBoard& board, BoardPhysics& physics, const std::
         }
         return "usage: load dipole|vertical|endfed|swr X";
     }
+    if (cmd == "fan") {
+        if (w.size() == 2 && w[1] == "auto") {
+            physics.setFanOverride(-1);
+            return "";
+        }
+        if (!numeric || value < 0 || value > 100)
+            return "usage: fan auto|PERCENT";
+        physics.setFanOverride(static_cast<int>(value));
+        return "";
+    }
+    if (cmd == "temperature") {
+        char* end2 = nullptr;
+        const double t1 = w.size() == 3 ? std::strtod(w[1].c_str(), &end) : 0;
+        const double t2 = w.size() == 3 ? std::strtod(w[2].c_str(), &end2) : 0;
+        if (w.size() != 3 || *end != '\0' || *end2 != '\0')
+            return "usage: temperature HEATSINK BOARD";
+        physics.setTemperatures(t1, t2);
+        return "";
+    }
     if (cmd == "physics") {
         if (w.size() != 2 || (w[1] != "on" && w[1] != "off"))
             return "usage: physics on|off";

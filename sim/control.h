@@ -23,6 +23,8 @@
 //   load swr X            a plain load of that SWR whatever the tuner does
 //   ambient CELSIUS       room temperature
 //   timescale S           simulated seconds per real second for the temperatures
+//   temperature T1 T2     heat sink and board temperatures now (they go on from there)
+//   fan auto|PERCENT      the fan's real speed whatever is commanded (0: failed), or auto
 //   physics on|off        readings from the physics, or only from "reading" lines
 // The front panel:
 //   press K               short press of button K (1..6): pin low for 100 ms, then released

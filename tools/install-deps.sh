@@ -5,7 +5,8 @@ set -e
 PACKAGES="g++ cmake ninja-build pkg-config clang \
   libpng-dev libfreetype-dev libusb-1.0-0-dev libasound2-dev libasound2-plugins libopus-dev \
   libssl-dev libglib2.0-dev libturbojpeg0-dev fonts-dejavu-core fonts-paratype \
-  libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils"
+  libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils \
+  libcpp-httplib-dev chromium python3 python3-websockets"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

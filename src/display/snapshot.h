@@ -4,6 +4,7 @@
 // the generated screen pictures.
 
 #include <functional>
+#include <vector>
 
 struct FrameBuffer;
 
@@ -17,5 +18,8 @@ int writePngRows(const char* path, int width, int height, bool withAlpha,
 // the framebuffer stores them). Returns 0 on success, -1 on failure.
 int writeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
                    unsigned int pixelSize, const char* path);
+// The same PNG into memory (out replaced; fastest compression, for live views).
+int encodeScreenPng(const unsigned char* pixels, int width, int height, unsigned int lineSize,
+                    unsigned int pixelSize, std::vector<unsigned char>& out);
 // The visible memory of a framebuffer record, as above.
 int writeFrameBufferPng(FrameBuffer* fb, const char* path);
