@@ -68,7 +68,11 @@ public:
     // Function of a pin: 0 input, 1 output.
     int pinFunction(int pin) const;
     // The controller's output latch (levels it drives on its output pins).
-    uint32_t outputLatch() const { return latch_; }
+    uint32_t outputLatch() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return latch_;
+    }
     std::vector<GpioAccess> accesses() const;
     void clearAccesses();
 

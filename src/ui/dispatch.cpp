@@ -377,15 +377,15 @@ int cancelFailed(Works* works, int)
         break;
     case 2:
         if (s)
-            s->EnableCAT = '0';
+            setSetupSwitch(s, &Orvosetup::EnableCAT, '0');
         break;
     case 3:
         if (s)
-            s->enaser = '0';
+            setSetupSwitch(s, &Orvosetup::enaser, '0');
         break;
     case 5:
         if (s)
-            s->EnableFFT = '0';
+            setSetupSwitch(s, &Orvosetup::EnableFFT, '0');
         break;
     default:
         return 0;
@@ -690,7 +690,7 @@ void SetWorkImg(Works* works)
     }
     setBackground(works, name);
     if (works->interfaceMode != 1 && works->setup)
-        works->setup->enaser = '0';
+        setSetupSwitch(works->setup, &Orvosetup::enaser, '0');
 }
 
 int EscFromStatus(Works* works)

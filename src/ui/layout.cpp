@@ -192,8 +192,8 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     if (works->statusView != 1)
         return;
     Orvosetup* s = works->setup;
-    if (s && s->enaser == '0') {
-        s->enaser = '1';
+    if (s && setupSwitch(s, &Orvosetup::enaser) == '0') {
+        setSetupSwitch(s, &Orvosetup::enaser, '1');
         StartThreadIXO(works);
     }
     const bool fahrenheit = works->tempMode != 0;
@@ -214,7 +214,7 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
              static_cast<double>(works->pwrRefl), static_cast<double>(works->pwrIn), static_cast<double>(works->swr));
     statusLine(works, 154, "POWER", text);
 
-    const bool serialOn = s && s->enaser == '1';
+    const bool serialOn = s && setupSwitch(s, &Orvosetup::enaser) == '1';
     snprintf(text, sizeof text, "%ldHz(%ld)", static_cast<long>(serialOn ? works->frequency : works->freqMeasured),
              static_cast<long>(parameters.frequency));
     statusLine(works, 176, "FREQUENCY", text);
