@@ -42,7 +42,7 @@ public:
     double toneOffsetHz = 0;   // one tone in the spectrum, relative to the operating frequency
     double toneDb = -50;
     bool toneOn = false;
-    double noiseDb = -120;
+    double noiseDb = -105;
 
     bool transmitting() const { return keyed || tuneCarrier; }
     double drivePower() const { return keyed ? keyWatts : tuneCarrier ? tuneWatts : 0; }

@@ -166,13 +166,21 @@ struct TracePeak {
 
 TracePeak tracePeak(TrxStation& s)
 {
+    const std::string fb = readFile(s.unit().path("dev/fb0"));
     TracePeak peak;
-    for (int x = 71; x < 758; ++x)
-        for (int y = 60; y <= 230; ++y)
-            if (s.panelPixel(x, y) == std::array<int, 3>{250, 0, 150} && y < peak.y) {
+    if (fb.size() < 800u * 480u * 4u)
+        return peak;
+    for (int x = 71; x < 758; ++x) {
+        for (int y = 60; y <= 230; ++y) {
+            const size_t o = (static_cast<size_t>(y) * 800 + static_cast<size_t>(x)) * 4;
+            const bool trace = static_cast<unsigned char>(fb[o + 2]) == 250 && fb[o + 1] == 0 &&
+                               static_cast<unsigned char>(fb[o]) == 150;
+            if (trace && y < peak.y) {
                 peak.x = x;
                 peak.y = y;
             }
+        }
+    }
     return peak;
 }
 

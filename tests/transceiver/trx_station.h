@@ -1,7 +1,7 @@
 #pragma once
 // The real ampctl on a simulated unit with a transceiver on dev/ttyUSB1: the physical board
 // (a dipole behind the tuner) driven by the maker's transceiver's carriers, the unit's
-// control lines, the wire log and the panel file.
+// control lines, the wire log and screenshots of the panel file.
 #include "board_physics.h"
 #include "control.h"
 #include "controller_process.h"
@@ -85,15 +85,6 @@ public:
         for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
             ++n;
         return n;
-    }
-    std::array<int, 3> panelPixel(int x, int y) const
-    {
-        const std::string fb = readFile(unit_.path("dev/fb0"));
-        const size_t o = (static_cast<size_t>(y) * 800 + static_cast<size_t>(x)) * 4;
-        if (fb.size() < o + 4)
-            return {-1, -1, -1};
-        return {static_cast<unsigned char>(fb[o + 2]), static_cast<unsigned char>(fb[o + 1]),
-                static_cast<unsigned char>(fb[o])};
     }
     void screenshot(const std::string& name)
     {
