@@ -111,7 +111,8 @@ TEST(TransceiverE2E, MakerVfosMoveTheFrequencyAndAKeyedTransmitSearchesStoresAnd
     size_t m = s.mark();
     ASSERT_EQ("", s.control("trx vfo B"));
     ASSERT_TRUE(s.waitForHost("FA00007100000;", m, 10));
-    sleep(1);
+    m = s.mark();
+    sleep(2);
     EXPECT_EQ(0u, s.hostCount("FA00014070000;", m));
     ASSERT_EQ("", s.control("trx freq A 14080000"));
     sleep(1);
