@@ -6,7 +6,6 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <poll.h>
 #include <unistd.h>
@@ -17,7 +16,6 @@ enum CatState { CAT_DECODE = 1, CAT_COLLECT = 2, CAT_SEND = 3 };
 constexpr uint8_t READ_FREQUENCY = 3;
 constexpr int REPLY_BYTES = 5;
 constexpr int EMPTY_POLL_LIMIT = 1499;
-constexpr int WRITE_ATTEMPTS = 100;
 
 // The poller's state; only the CatSerial thread touches it (one follower at a time).
 int catProcessStatus = CAT_SEND;
@@ -148,25 +146,13 @@ void DecodeCatSerialCmd(Works* works, const uint8_t* reply, int)
 
 int writeSerialCatPort(int fd, const uint8_t* data, size_t length, Works*)
 {
-    size_t done = 0;
-    ssize_t n = 0;
-    int stalls = 0;
-    while (done < length) {
-        n = write(fd, data + done, length - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            stalls = 0;
-        } else if ((n == 0 || errno == EINTR || errno == EAGAIN) && ++stalls < WRITE_ATTEMPTS) {
-            sleepMs(1);
-        } else {
-            // A port that keeps refusing: this request is dropped; the reply timeout sends
-            // the next one after its pause.
-            logSys(LOG_ERR, "CAT: write failed after %zu of %zu bytes", done, length);
-            break;
-        }
-    }
+    // A port that keeps refusing: this request is dropped; the reply timeout sends the next
+    // one after its pause.
+    const size_t done = writeSerialAll(fd, data, length);
+    if (done < length)
+        logSys(LOG_ERR, "CAT: write failed after %zu of %zu bytes", done, length);
     counterimeoutCAT = 0;
-    return static_cast<int>(n);
+    return done == length ? static_cast<int>(done) : -1;
 }
 
 void* CatSerial(void* arg)

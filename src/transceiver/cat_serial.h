@@ -9,7 +9,7 @@ struct Works;
 
 void* CatSerial(void* arg);
 // Writes the whole count, continuing after short writes (giving up when the port refuses),
-// then restarts the reply timeout. Returns the result of the last write.
+// then restarts the reply timeout. Returns the count written, -1 when it gave up.
 int writeSerialCatPort(int fd, const uint8_t* data, size_t length, Works* works);
 // Decodes one 5-byte reply to the frequency request into catSerFreq; a reply whose
 // frequency bytes are not BCD is logged and leaves the frequency as it was.

@@ -1,5 +1,6 @@
 #include "transceiver/serial_frames.h"
 
+#include "amplifier/measurements.h"
 #include "core/works.h"
 
 #include <algorithm>
@@ -40,17 +41,6 @@ int32_t sign(bool minus)
     return minus ? -1 : 1;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // The length digits as text, most significant first, ':'..'?' raised to 'A'..'F'.
 void lengthDigitText(const uint8_t digits[4], char text[5])
 {
@@ -70,7 +60,7 @@ int decodeLengthDigits(const uint8_t digits[4])
     int value = 0;
     int used = 0;
     for (; used < 4; ++used) {
-        const int d = hexValue(text[used]);
+        const int d = charToInt(text[used]);
         if (d < 0)
             break;
         value = value * 16 + d;

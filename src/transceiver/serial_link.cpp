@@ -23,7 +23,6 @@ namespace {
 constexpr int ERR_IXO_EXTIO = 8;
 constexpr int LINK_ERROR_HOLD_MS = 2000;
 constexpr int EMPTY_POLL_LIMIT = 1500;  // 1 ms polls without a byte before the link error
-constexpr int WRITE_ATTEMPTS = 100;     // writes that make no progress before a write gives up
 
 // tuneHold bits: a carrier request pending, carrier wanted on, "AN" sent for it, "AN" answered.
 constexpr uint8_t HOLD_PENDING = 0x01;
@@ -164,25 +163,11 @@ void readLoop(Works* works, int fd)
 
 int writeSerialPort(int fd, const void* data, size_t length, Works*)
 {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    int stalls = 0;
-    while (done < length) {
-        const ssize_t n = write(fd, bytes + done, length - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            stalls = 0;
-            continue;
-        }
-        if ((n == 0 || errno == EINTR || errno == EAGAIN) && ++stalls < WRITE_ATTEMPTS) {
-            sleepMs(1);
-            continue;
-        }
-        logSys(LOG_ERR, "Serial: write failed after %zu of %zu bytes (%s)", done, length,
-               n < 0 ? strerror(errno) : "no progress");
-        return -1;
-    }
-    return static_cast<int>(done);
+    const size_t done = writeSerialAll(fd, data, length);
+    if (done == length)
+        return static_cast<int>(done);
+    logSys(LOG_ERR, "Serial: write failed after %zu of %zu bytes (%s)", done, length, strerror(errno));
+    return -1;
 }
 
 void sendCarrierRequests(Works* works, int fd)
