@@ -237,12 +237,28 @@ void ExitCAT(Works* works)
     AddErrore(works, ERR_REMOTE_CAT);
 }
 
+namespace {
+
+// The program stops: the port is closed, but CAT stays switched on and no error is raised
+// (that is for a failing port, so that the remote threads are started again).
+void closeAtShutdown(Works* works)
+{
+    std::lock_guard<std::mutex> lock(exitMutex);
+    if (status_cat.exchange(0) == 1)
+        close(works->catFD);
+    works->catFD = 0;
+}
+
+} // namespace
+
 void* Cat(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
     status_cat = 0;
     for (int waited = 0; waited < 3000 && catOn(works); waited += 50)
         sleepMs(50);
+    if (!works->running)
+        return nullptr;
     if (!catOn(works) || VerifyCAT(works) != 0) {
         reportNoPort(works);
         ExitCAT(works);
@@ -251,7 +267,10 @@ void* Cat(void* arg)
     logSys(LOG_INFO, "OK works->catFD=%d (%s)", works->catFD.load(), catPortName(works));
     status_cat = 1;
     relay(works, works->catFD);
-    ExitCAT(works);
+    if (!works->running)
+        closeAtShutdown(works);
+    else
+        ExitCAT(works);
     return nullptr;
 }
 
