@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <turbojpeg.h>
 
 using namespace std::string_literals;
@@ -352,6 +353,109 @@ TEST(WsServerE2E, StandardClientGetsNoAnswerAndTheServerGoesOn)
     wstest::Peer good(port);
     ASSERT_TRUE(good.login(PASSWORD));
     EXPECT_TRUE(good.readTagged("ST", 5).has_value());
+    ASSERT_TRUE(ctl.terminate());
+    EXPECT_EQ(0, ctl.waitExit(30));
+}
+
+namespace {
+
+// A server that answers every request with a wrong accept value, counting its connections.
+struct WrongKeyServer {
+    explicit WrongKeyServer(int port)
+    {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a = hamlibtest::loopback(port);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 4);
+        thread = std::thread([this] {
+            while (!stop) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 100) <= 0)
+                    continue;
+                const int c = accept(fd, nullptr, nullptr);
+                if (c < 0)
+                    continue;
+                std::string request;
+                char ch;
+                while (request.find("\r\n\r\n") == std::string::npos && recv(c, &ch, 1, 0) == 1)
+                    request += ch;
+                const std::string answer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
+                                           "Upgrade\r\nSec-WebSocket-Accept: AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\n"
+                                           "Sec-WebSocket-Protocol: chat\r\n\r\n";
+                ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+                ++connections;
+                sleepMs(200);
+                close(c);
+            }
+        });
+    }
+    ~WrongKeyServer()
+    {
+        stop = true;
+        thread.join();
+        close(fd);
+    }
+    int fd = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<int> connections{0};
+    std::thread thread;
+};
+
+} // namespace
+
+TEST(WsClientE2E, MirrorsTheServerAndReconnectsAfterItsLoss)
+{
+    const int port = hamlibtest::freePort();
+    WsUnit server("ws-e2e-server", serverSetup(port));
+    WsUnit client("ws-e2e-client", "WebSocket: 2\nNumBanco: 0\nServer: 127.0.0.1\nTcpPort: " + std::to_string(port) + "\n");
+    auto ctlServer = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, server.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    sim::ControllerProcess ctlClient(AMPCTL_BIN, client.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    // The client connects, its key checks out, it sends the password and mirrors the
+    // server's status frames (run through its command handler); the server hears the
+    // client's own status frames the same way.
+    ASSERT_TRUE(ctlClient.waitForStderr("Websocket Connected", 60)) << ctlClient.stderrText();
+    EXPECT_TRUE(ctlClient.waitForStderr("keys correct", 1));
+    EXPECT_TRUE(ctlServer->waitForStderr("Receiving data", 5));
+    EXPECT_TRUE(ctlClient.waitForStderr("BUFFER Wsocket : 20m 0", 10)) << ctlClient.stderrText();
+    EXPECT_TRUE(ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
+
+    // The server goes away: the client notices, retries every 2 s, and connects again with
+    // the same key once a server is back on the port.
+    ctlServer->kill();
+    ctlServer->waitExit(10);
+    ctlServer.reset();
+    EXPECT_TRUE(ctlClient.waitForStderr("TCP read Error 2A", 10)) << ctlClient.stderrText();
+    EXPECT_TRUE(ctlClient.waitForStderr("reconnecting", 5));
+    EXPECT_TRUE(ctlClient.waitForStderr("Connect Error\n", 10, 2));
+    EXPECT_TRUE(ctlClient.running());
+    ctlServer = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, server.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    EXPECT_TRUE(ctlClient.waitForStderr("Websocket Connected", 60, 2)) << ctlClient.stderrText();
+    const std::string err = ctlClient.stderrText();
+    // Both checks logged the same expected value: the key was kept across the reconnection.
+    const size_t a = err.find("keys correct ");
+    const size_t b = err.find("keys correct ", a + 1);
+    ASSERT_NE(std::string::npos, b);
+    EXPECT_EQ(err.substr(a, err.find('\n', a) - a), err.substr(b, err.find('\n', b) - b));
+    EXPECT_TRUE(ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
+
+    ASSERT_TRUE(ctlClient.terminate());
+    EXPECT_EQ(0, ctlClient.waitExit(30));
+    ASSERT_TRUE(ctlServer->terminate());
+    EXPECT_EQ(0, ctlServer->waitExit(30));
+}
+
+TEST(WsClientE2E, WrongKeyAnswerIsRetriedAndTheProgramGoesOn)
+{
+    const int port = hamlibtest::freePort();
+    WrongKeyServer fake(port);
+    WsUnit client("ws-e2e-wrongkey", "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + std::to_string(port) + "\n");
+    sim::ControllerProcess ctl(AMPCTL_BIN, client.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    EXPECT_TRUE(ctl.waitForStderr("keys not correct", 60, 2)) << ctl.stderrText();
+    EXPECT_GE(fake.connections.load(), 2);
+    EXPECT_TRUE(ctl.running());
+    EXPECT_EQ(std::string::npos, ctl.stderrText().find("Websocket Connected"));
     ASSERT_TRUE(ctl.terminate());
     EXPECT_EQ(0, ctl.waitExit(30));
 }
