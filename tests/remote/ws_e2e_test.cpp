@@ -62,6 +62,30 @@ std::string serverSetup(int port, bool screenLoop = true)
     return "WebSocket: 1\nNumBanco: 0\nTcpPort: " + std::to_string(port) + "\nEnableTime: " + (screenLoop ? "1" : "0") + "\n";
 }
 
+// A server unit with ampctl started on it, listening on a free port.
+struct ServerUnit {
+    explicit ServerUnit(const std::string& name, bool screenLoop = true)
+        : port(hamlibtest::freePort()), u(name, serverSetup(port, screenLoop)),
+          ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures")
+    {
+    }
+    bool listening() { return ctl.waitForStderr("Listening on port " + std::to_string(port), 60); }
+    // The next peer of the unit's form logs in and gets status frames.
+    bool servesGoodPeer()
+    {
+        wstest::Peer good(port);
+        return good.login(PASSWORD) && good.readTagged("ST", 5).has_value();
+    }
+    void stop()
+    {
+        EXPECT_TRUE(ctl.terminate());
+        EXPECT_EQ(0, ctl.waitExit(30));
+    }
+    int port;
+    WsUnit u;
+    sim::ControllerProcess ctl;
+};
+
 long procField(pid_t pid, const char* field)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -78,25 +102,6 @@ size_t openDescriptors(pid_t pid)
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
         ++n;
     return n;
-}
-
-// A JPEG of the whole panel in one colour.
-std::string panelJpeg(unsigned char r, unsigned char g, unsigned char b)
-{
-    std::vector<unsigned char> rgb(800 * 480 * 3);
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-        rgb[i] = r;
-        rgb[i + 1] = g;
-        rgb[i + 2] = b;
-    }
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(h, rgb.data(), 800, 0, 480, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
-    std::string jpeg(reinterpret_cast<char*>(out), size);
-    tjFree(out);
-    tjDestroy(h);
-    return jpeg;
 }
 
 // Pixels of the panel file within 8 of the colour.
@@ -128,10 +133,11 @@ std::string savePanel(const sim::SimUnit& unit, const std::string& name)
 
 TEST(WsServerE2E, PasswordStatusFramesAndBankCommand)
 {
-    const int port = hamlibtest::freePort();
-    WsUnit u("ws-e2e-status", serverSetup(port));
-    sim::ControllerProcess ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    ASSERT_TRUE(ctl.waitForStderr("Listening on port " + std::to_string(port), 60)) << ctl.stderrText();
+    ServerUnit server("ws-e2e-status");
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    const int port = server.port;
+    WsUnit& u = server.u;
+    sim::ControllerProcess& ctl = server.ctl;
 
     // One wrong character: the connection is dropped and no status frame is ever sent.
     {
@@ -192,18 +198,18 @@ TEST(WsServerE2E, PasswordStatusFramesAndBankCommand)
     }
     EXPECT_TRUE(bankShown);
 
-    ASSERT_TRUE(ctl.terminate());
-    EXPECT_EQ(0, ctl.waitExit(30));
+    server.stop();
 }
 
 TEST(WsServerE2E, NothingBeforeThePasswordThenAPictureOnThePanel)
 {
-    const int port = hamlibtest::freePort();
     // The screen loop off, so a picture stays on the panel until the next one.
-    WsUnit u("ws-e2e-picture", serverSetup(port, false));
-    sim::ControllerProcess ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    ASSERT_TRUE(ctl.waitForStderr("Listening on port " + std::to_string(port), 60)) << ctl.stderrText();
-    const std::string jpeg = panelJpeg(230, 20, 200);
+    ServerUnit server("ws-e2e-picture", false);
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    const int port = server.port;
+    WsUnit& u = server.u;
+    sim::ControllerProcess& ctl = server.ctl;
+    const std::string jpeg = wstest::jpegOf(800, 480, 230, 20, 200);
     sleepMs(1500);
     const std::string setupBefore = readFile(u.unit.path("opt/set/setup.txt"));
     const std::string panelBefore = readFile(u.unit.framebufferPath());
@@ -249,28 +255,20 @@ TEST(WsServerE2E, NothingBeforeThePasswordThenAPictureOnThePanel)
     savePanel(u.unit, "picture.png");
     EXPECT_GT(pixelsNear(panel, 230, 20, 200), 800u * 480 * 9 / 10);
     // A JPEG of another size is refused, the panel keeps the picture and the connection stays.
-    std::vector<unsigned char> rgb(320 * 240 * 3, 0);
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(h, rgb.data(), 320, 0, 240, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
-    sendPicture(peer, std::string(reinterpret_cast<char*>(out), size));
-    tjFree(out);
-    tjDestroy(h);
+    sendPicture(peer, wstest::jpegOf(320, 240, 0, 0, 0));
     EXPECT_TRUE(ctl.waitForStderr("picture of 320x240 refused: the screen is 800x480", 5));
     EXPECT_EQ(panel, readFile(u.unit.framebufferPath()));
     EXPECT_FALSE(peer.closedByUnit(0.5));
-
-    ASSERT_TRUE(ctl.terminate());
-    EXPECT_EQ(0, ctl.waitExit(30));
+    server.stop();
 }
 
 TEST(WsServerE2E, ThousandMalformedPeersLeaveMemoryAndDescriptorsFlat)
 {
-    const int port = hamlibtest::freePort();
-    WsUnit u("ws-e2e-malformed", serverSetup(port));
-    sim::ControllerProcess ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    ASSERT_TRUE(ctl.waitForStderr("Listening on port " + std::to_string(port), 60)) << ctl.stderrText();
+    ServerUnit server("ws-e2e-malformed");
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    const int port = server.port;
+    WsUnit& u = server.u;
+    sim::ControllerProcess& ctl = server.ctl;
 
     const std::string key = "dGhlIHNhbXBsZSBub25jZQ==";
     const std::string hs = wstest::request(key);
@@ -313,19 +311,16 @@ TEST(WsServerE2E, ThousandMalformedPeersLeaveMemoryAndDescriptorsFlat)
     EXPECT_NE(std::string::npos, readFile(u.unit.path("opt/set/setup.txt")).find("NumBanco: 0\n"));
 
     // The next good peer is served.
-    wstest::Peer good(port);
-    ASSERT_TRUE(good.login(PASSWORD));
-    EXPECT_TRUE(good.readTagged("ST", 5).has_value());
-    ASSERT_TRUE(ctl.terminate());
-    EXPECT_EQ(0, ctl.waitExit(30));
+    EXPECT_TRUE(server.servesGoodPeer());
+    server.stop();
 }
 
 TEST(WsServerE2E, StandardClientGetsNoAnswerAndTheServerGoesOn)
 {
-    const int port = hamlibtest::freePort();
-    WsUnit u("ws-e2e-standard", serverSetup(port));
-    sim::ControllerProcess ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    ASSERT_TRUE(ctl.waitForStderr("Listening on port " + std::to_string(port), 60)) << ctl.stderrText();
+    ServerUnit server("ws-e2e-standard");
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    const int port = server.port;
+    WsUnit& u = server.u;
     // Python's websockets sends "Connection: Upgrade" and no protocol line: the request
     // never reaches the server's count, so it never answers.
     const std::string script =
@@ -350,11 +345,8 @@ TEST(WsServerE2E, StandardClientGetsNoAnswerAndTheServerGoesOn)
     pclose(p);
     EXPECT_EQ("TIMEOUT\n", out);
     // The server goes on: the next peer of the unit's own form is served.
-    wstest::Peer good(port);
-    ASSERT_TRUE(good.login(PASSWORD));
-    EXPECT_TRUE(good.readTagged("ST", 5).has_value());
-    ASSERT_TRUE(ctl.terminate());
-    EXPECT_EQ(0, ctl.waitExit(30));
+    EXPECT_TRUE(server.servesGoodPeer());
+    server.stop();
 }
 
 namespace {
