@@ -32,6 +32,12 @@ struct WsFuzzUnit {
         works->catFD = cat[1];
         works->running = 1;
     }
+    ~WsFuzzUnit()
+    {
+        fbDestroy(works->fb);
+        for (int fd : {ser[0], ser[1], cat[0], cat[1]})
+            close(fd);
+    }
     // Bytes written to a port since the last call.
     static size_t drain(int fd)
     {
