@@ -5,6 +5,8 @@
 #include "platform/log.h"
 #include "remote/audio.h"
 #include "remote/ws_commands.h"
+#include "transceiver/cat_usb.h"
+#include "transceiver/serial_link.h"
 
 #include <array>
 #include <cerrno>
@@ -52,7 +54,8 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
 // (the data is dropped with a log line); a failed write ends the connection.
 int relay(const char* what, int fd, std::span<const unsigned char> data, const char* errorLine)
 {
-    if (fd < 0) {
+    // Descriptor 0 is the program's standard input, never a port (a closed CAT port is 0).
+    if (fd <= 0) {
         logSys(LOG_INFO, "%s: port not open, %d bytes dropped", what, static_cast<int>(data.size()));
         return 0;
     }
@@ -70,8 +73,13 @@ int relay(const char* what, int fd, std::span<const unsigned char> data, const c
 int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned char> data)
 {
     Works* works = c.works;
-    if (tag == "CA")
-        return relay("CA", works->catFD, data, "TCP read Error 7a %d");
+    if (tag == "CA") {
+        // A CAT port that fails is closed and CAT switched off (the remote group restarts).
+        if (relay("CA", works->catFD, data, "TCP read Error 7a %d") == 0)
+            return 0;
+        ExitCAT(works);
+        return -1;
+    }
     if (tag == "ST") {
         std::memset(works->wsCmd, 0, sizeof works->wsCmd);
         std::memcpy(works->wsCmd, data.data(), std::min(data.size(), sizeof works->wsCmd - 1));
@@ -85,8 +93,7 @@ int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned
         return relay("PA", works->serFD, data, "TCP read Error 8a %d");
     }
     if (c.role == WsRole::Client && tag == "PA") {
-        // The parameter frame's decoder belongs to the transceiver link.
-        logSys(LOG_INFO, "parameter frame of %d bytes not decoded: no transceiver link", static_cast<int>(data.size()));
+        storeParameters(works, static_cast<int>(data.size()), data.data());
         return 0;
     }
     return 0;

@@ -3,6 +3,7 @@
 // frame reader on every length form and on split input, what each inbound message does
 // before and after the password, picture chunks, the command handler, and the bytes each
 // sender writes.
+#include "amplifier/errors.h"
 #include "core/setup.h"
 #include "core/works.h"
 #include "display/framebuffer.h"
@@ -61,7 +62,10 @@ struct RemoteFixture {
         works->setup = setup.get();
         works->sendMut = &sendMut;
         works->wsMut = &wsMut;
+        works->serMut = &serMut;
+        works->serPar = &serPar;
         InitGlobalVar(works.get());
+        InitErrorTable(works.get());
         initSetup(works.get());
         works->fb = fbCreateInMemory(800, 480, 4);
         // The transceiver port and the CAT port as the readable end of socket pairs.
@@ -94,7 +98,8 @@ struct RemoteFixture {
     }
     std::unique_ptr<Works> works = std::make_unique<Works>();
     std::unique_ptr<Orvosetup> setup = std::make_unique<Orvosetup>();
-    std::mutex sendMut, wsMut;
+    std::mutex sendMut, wsMut, serMut;
+    SerParam serPar;
     int ser[2] = {-1, -1};
     int cat[2] = {-1, -1};
 };
@@ -271,8 +276,36 @@ TEST(WsInbound, NothingActsBeforeThePasswordAndAWrongCharacterEndsIt)
     EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("SC", "RX;")));
     const int devNullRead = open("/dev/null", O_RDONLY);
     w->catFD = devNullRead;
+    setSetupSwitch(w->setup, &Orvosetup::EnableCAT, '1');
     EXPECT_EQ(-1, fx.feed(c, wstest::shortFrame("CA", "FA;")));
+    // A failing CAT port is given up: CAT switched off, the port closed (0).
+    EXPECT_EQ('0', setupSwitch(w->setup, &Orvosetup::EnableCAT));
+    EXPECT_EQ(0, w->catFD);
     close(devNullRead);
+    // With the port closed (0), CAT data is dropped and the connection stays.
+    EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("CA", "FA;")));
+}
+
+TEST(WsInbound, ClientDecodesParameterFramesAndWritesCat)
+{
+    RemoteFixture fx;
+    WsConnection c = fx.server();
+    c.role = WsRole::Client;
+    c.authenticated = true;
+    // Length byte 33: a 31-byte parameter frame (memory frequency 14.2 MHz, 0x00D8ACC0, as
+    // one nibble a byte).
+    std::string frame(31, '\0');
+    frame[0] = 0x01;
+    frame.replace(1, 8, "\x00\x00\x0d\x08\x0a\x0c\x0c\x00"s);
+    const std::string pa = wstest::shortFrame("PA", frame);
+    ASSERT_EQ(33, pa[1]);
+    EXPECT_EQ(0, fx.feed(c, pa));
+    EXPECT_EQ(14200000u, fx.serPar.frequency);
+    // Nothing of it goes to the transceiver port; "SC" is not the client's to act on.
+    EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("SC", "RX;")));
+    EXPECT_EQ("", drainFd(fx.ser[1]));
+    EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("CA", "IF;")));
+    EXPECT_EQ("IF;", drainFd(fx.cat[1]));
 }
 
 TEST(WsCommands, DividerSourceAndBankCommands)
