@@ -33,10 +33,15 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
+// The USB sound interface (sound_card.h):
+//   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
+//   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
+//   audio silence | audio file PATH (raw 16-bit, looped) | audio channels 1|2
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
+#include "sound_card.h"
 
 #include <string>
 #include <string_view>
@@ -48,6 +53,7 @@ struct ControlTargets {
     AmpBoard* board = nullptr;
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
+    SoundCard* sound = nullptr;
 };
 
 // Applies one line; returns "" on success, else what is wrong with it.

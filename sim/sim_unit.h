@@ -22,6 +22,7 @@
 #include "controller_process.h"
 #include "front_panel.h"
 #include "root_builder.h"
+#include "sound_card.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -82,6 +83,9 @@ public:
     // Raw bytes into the keyboard FIFO.
     bool writeKeyboard(const void* bytes, size_t length) { return panel_ && panel_->writeKeyboard(bytes, length); }
 
+    // The USB sound interface (plugged in while the unit runs; nullptr once stopped).
+    SoundCard* soundCard() { return sound_.get(); }
+
     // Stops the models (the board thread first); idempotent. The device links stay.
     void stop();
     bool running() const { return running_; }
@@ -96,6 +100,7 @@ private:
     std::unique_ptr<AmpBoard> board_;
     std::unique_ptr<Pty> boardPty_, usb0Pty_, usb1Pty_;
     std::unique_ptr<FrontPanel> panel_;
+    std::unique_ptr<SoundCard> sound_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;
     std::atomic<bool> running_{false};
