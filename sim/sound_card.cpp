@@ -22,7 +22,10 @@ namespace {
 
 constexpr size_t kChunkFrames = 240;                  // 5 ms
 constexpr int64_t kChunkMicros = 5000;
-constexpr size_t kMaxWaitingFrames = kSoundRate / 10; // 100 ms
+// A capture buffer of half a second, as ALSA gives a USB card by default: samples nobody
+// has read for longer are lost.
+constexpr size_t kMaxWaitingFrames = kSoundRate / 2;
+constexpr int kPipeBytes = 256 * 1024;  // room for that in two channels
 
 void makeFifo(const std::string& path)
 {
@@ -116,6 +119,8 @@ SoundCard::SoundCard(const std::string& root)
     // its reads never see an end of file while the card runs.
     captureFd_ = ::open(capturePath_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     playbackFd_ = ::open(playbackFifo_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (captureFd_ >= 0)
+        fcntl(captureFd_, F_SETPIPE_SZ, kPipeBytes);
     if (captureFd_ < 0 || playbackFd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
         stop();
         throw std::runtime_error("sound card FIFOs: " + std::string(std::strerror(errno)));
@@ -190,6 +195,13 @@ void SoundCard::armProbe(int threshold)
     probeThreshold_ = threshold;
     probeArmed_ = true;
     probeWaitTone_ = false;
+}
+
+void SoundCard::listen(int threshold)
+{
+    probeSoundAt_ = 0;
+    probeThreshold_ = threshold;
+    probeListening_ = true;
 }
 
 void SoundCard::fillChunk(std::vector<int16_t>& chunk, size_t frames, int channels)

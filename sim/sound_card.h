@@ -7,7 +7,7 @@
 //   capture   the file plugin reads <root>/sim/audio_in.fifo; the card writes a tone (or
 //             silence, or a raw file looped) there in real time, 48 kHz 16-bit, one or two
 //             channels, 240 frames every 5 ms. Samples nobody reads are dropped once
-//             100 ms are waiting, as a sound card overruns.
+//             half a second is waiting, as a sound card overruns.
 //   playback  the file plugin writes <root>/sim/audio_out.fifo (two channels); the card
 //             appends everything to <root>/sim/audio_out.raw, the playback file. The file
 //             plugin hands samples on once the device's buffer (set by the controller) is
@@ -62,6 +62,8 @@ public:
     // sample entered the capture device, and the first playback sample after it whose size
     // exceeds threshold records when it came out (monotonic seconds, 0 until then).
     void armProbe(int threshold);
+    // The playback half of the probe alone, from now on (the tone comes from another unit).
+    void listen(int threshold);
     double probeToneAt() const { return probeToneAt_; }
     double probeSoundAt() const { return probeSoundAt_; }
 
