@@ -57,6 +57,17 @@ void loopBack(Works* works, const unsigned char* block)
         playRemoteAudio(works, packet.data(), static_cast<size_t>(n));
 }
 
+// The mean latency and the settings it was measured at, beside the iteration times.
+void report(benchmark::State& state, const std::vector<double>& latencies, int buffers, int bitrate)
+{
+    double sum = 0;
+    for (double l : latencies)
+        sum += l;
+    state.counters["latency_ms"] = latencies.empty() ? 0 : 1000 * sum / static_cast<double>(latencies.size());
+    state.counters["queue_ms"] = buffers * 1024 * 1000.0 / 48000;
+    state.counters["opus_bps"] = bitrate;
+}
+
 bool waitFor(bool (*done)(), double seconds)
 {
     const double end = monoSeconds() + seconds;
@@ -120,12 +131,7 @@ void AudioPathInProcess(benchmark::State& state)
         playback.join();
         setAudioBlockSink(nullptr);
         destroyAudioCodecs(works.get());
-        double sum = 0;
-        for (double l : latencies)
-            sum += l;
-        state.counters["latency_ms"] = latencies.empty() ? 0 : 1000 * sum / static_cast<double>(latencies.size());
-        state.counters["queue_ms"] = buffers * 1024 * 1000.0 / 48000;
-        state.counters["opus_bps"] = bitrate;
+        report(state, latencies, buffers, bitrate);
         state.counters["overrun_frames"] = static_cast<double>(card.overrunFrames());
     }
     unsetenv("ALSA_CONFIG_PATH");
@@ -201,12 +207,7 @@ void AudioLinkTwoUnits(benchmark::State& state)
             latencies.push_back(latency);
             state.SetIterationTime(latency);
         }
-        double sum = 0;
-        for (double l : latencies)
-            sum += l;
-        state.counters["latency_ms"] = latencies.empty() ? 0 : 1000 * sum / static_cast<double>(latencies.size());
-        state.counters["queue_ms"] = buffers * 1024 * 1000.0 / 48000;
-        state.counters["opus_bps"] = bitrate;
+        report(state, latencies, buffers, bitrate);
         serverCtl.terminate();
         clientCtl.terminate();
         serverCtl.waitExit(30);

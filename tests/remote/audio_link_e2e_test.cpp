@@ -2,36 +2,18 @@
 // the server unit comes out of the client unit's playback device.
 #include "audio_test_util.h"
 #include "controller_process.h"
+#include "hamlib_test_util.h"
 #include "platform/clock.h"
 #include "sim_unit.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-// A TCP port of the loopback that nothing listens on just now.
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 void writeSetup(sim::SimUnit& unit, const std::string& lines)
 {
@@ -42,7 +24,7 @@ void writeSetup(sim::SimUnit& unit, const std::string& lines)
 
 TEST(RemoteAudioLinkE2E, ToneCapturedOnTheServerUnitPlaysOnTheClientUnit)
 {
-    const int port = freePort();
+    const int port = hamlibtest::freePort();
     ASSERT_GT(port, 0);
     sim::SimUnit server(freshTempDir("e2e-audio-server"));
     sim::SimUnit client(freshTempDir("e2e-audio-client"));
