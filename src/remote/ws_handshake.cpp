@@ -72,34 +72,52 @@ std::string wsAcceptKey(std::string_view key)
     return wsBase64(digest, sizeof digest);
 }
 
-int wsRequestLine(WsRequestState& state, std::string_view line)
+namespace {
+
+// One line of a handshake, either side: it counts only when it ends with a line feed; each
+// recognised header that prefixes it adds 1 (onHeader may refuse the line: -1), an empty
+// line adds 1. Returns 1 once the count passes `complete`, -1 when refused, 0 otherwise.
+template <size_t N, typename OnHeader>
+int countLine(int& progress, std::string_view line, const std::array<std::string_view, N>& headers, int complete,
+              OnHeader onHeader)
 {
     if (line.empty() || line.back() != '\n')
         return 0;
     logSys(LOG_INFO, "Received %d bytes %s", static_cast<int>(line.size()), printable(line).c_str());
-    for (std::string_view header : requestHeader) {
+    for (std::string_view header : headers) {
         if (!line.starts_with(header))
             continue;
-        ++state.progress;
-        logSys(LOG_INFO, "Caught %.*s go to status %d/%d\n", static_cast<int>(header.size()), header.data(),
-               state.progress, REQUEST_COMPLETE);
-        if (header == keyHeader) {
-            const std::string_view key = trimLineEnd(line.substr(keyHeader.size()));
-            if (key.size() > WS_KEY_MAX) {
-                logSys(LOG_ERR, "key of %d characters refused (at most %d)", static_cast<int>(key.size()),
-                       static_cast<int>(WS_KEY_MAX));
-                state.keyTooLong = true;
-                return -1;
-            }
-            state.key.assign(key);
-            logSys(LOG_INFO, "Caught key %s", printable(state.key).c_str());
-        }
+        ++progress;
+        logSys(LOG_INFO, "Caught %.*s go to status %d/%d\n", static_cast<int>(header.size()), header.data(), progress,
+               complete);
+        if (onHeader(header) < 0)
+            return -1;
     }
     if (line.size() <= 2) {
-        ++state.progress;
-        logSys(LOG_INFO, "status advanced %d", state.progress);
+        ++progress;
+        logSys(LOG_INFO, "status advanced %d", progress);
     }
-    return state.progress > REQUEST_COMPLETE ? 1 : 0;
+    return progress > complete ? 1 : 0;
+}
+
+} // namespace
+
+int wsRequestLine(WsRequestState& state, std::string_view line)
+{
+    return countLine(state.progress, line, requestHeader, REQUEST_COMPLETE, [&](std::string_view header) {
+        if (header != keyHeader)
+            return 0;
+        const std::string_view key = trimLineEnd(line.substr(keyHeader.size()));
+        if (key.size() > WS_KEY_MAX) {
+            logSys(LOG_ERR, "key of %d characters refused (at most %d)", static_cast<int>(key.size()),
+                   static_cast<int>(WS_KEY_MAX));
+            state.keyTooLong = true;
+            return -1;
+        }
+        state.key.assign(key);
+        logSys(LOG_INFO, "Caught key %s", printable(state.key).c_str());
+        return 0;
+    });
 }
 
 std::string wsResponse(const WsRequestState& state)
@@ -114,32 +132,19 @@ std::string wsResponse(const WsRequestState& state)
 
 int wsResponseLine(WsResponseState& state, std::string_view line, std::string_view clientKey)
 {
-    if (line.empty() || line.back() != '\n')
-        return 0;
-    logSys(LOG_INFO, "Received %d bytes %s", static_cast<int>(line.size()), printable(line).c_str());
-    for (std::string_view header : responseHeader) {
-        if (!line.starts_with(header))
-            continue;
-        ++state.progress;
-        logSys(LOG_INFO, "Caught %.*s go to status %d/%d\n", static_cast<int>(header.size()), header.data(),
-               state.progress, RESPONSE_COMPLETE);
-        if (line.starts_with(recKeyHeader)) {
-            const std::string received(trimLineEnd(line.substr(recKeyHeader.size())));
-            const std::string expected = wsAcceptKey(clientKey);
-            if (received == expected) {
-                logSys(LOG_ERR, "keys correct %s %s", printable(received).c_str(), expected.c_str());
-            } else {
-                logSys(LOG_ERR, "keys not correct %s %s", printable(received).c_str(), expected.c_str());
-                state.failed = true;
-                return -1;
-            }
+    return countLine(state.progress, line, responseHeader, RESPONSE_COMPLETE, [&](std::string_view) {
+        if (!line.starts_with(recKeyHeader))
+            return 0;
+        const std::string received(trimLineEnd(line.substr(recKeyHeader.size())));
+        const std::string expected = wsAcceptKey(clientKey);
+        if (received == expected) {
+            logSys(LOG_ERR, "keys correct %s %s", printable(received).c_str(), expected.c_str());
+            return 0;
         }
-    }
-    if (line.size() <= 2) {
-        ++state.progress;
-        logSys(LOG_INFO, "status advanced %d", state.progress);
-    }
-    return state.progress > RESPONSE_COMPLETE ? 1 : 0;
+        logSys(LOG_ERR, "keys not correct %s %s", printable(received).c_str(), expected.c_str());
+        state.failed = true;
+        return -1;
+    });
 }
 
 std::string wsRequestLineText(int index, const char* server, int port, std::string_view key)

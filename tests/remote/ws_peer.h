@@ -14,7 +14,9 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <turbojpeg.h>
 #include <unistd.h>
+#include <vector>
 
 namespace wstest {
 
@@ -84,6 +86,25 @@ inline std::string longFrame(const std::string& tag, const std::string& fields)
 inline std::string pictureChunk(uint32_t total, uint32_t offset, const std::string& bytes)
 {
     return longFrame("FB", be32(total) + be32(offset) + bytes);
+}
+
+// A JPEG of width x height pixels in one colour.
+inline std::string jpegOf(int width, int height, unsigned char r, unsigned char g, unsigned char b)
+{
+    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = r;
+        rgb[i + 1] = g;
+        rgb[i + 2] = b;
+    }
+    tjhandle h = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(h, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, 90, 0);
+    std::string jpeg(reinterpret_cast<char*>(out), size);
+    tjFree(out);
+    tjDestroy(h);
+    return jpeg;
 }
 
 // A frame from the unit.
