@@ -131,6 +131,8 @@ int Get_AudioIXO(Works*)
         line += chunk;
         if (line.back() != '\n' && !feof(p.pipe))
             continue;
+        if (line.back() == '\n')
+            line.pop_back();
         logErr("----------------- %s\n", line.c_str());
         ++lines;
         line.clear();
