@@ -72,8 +72,10 @@ void shutDown(Works* works)
     logSys(LOG_INFO, "Radezevuvedo operations end");
     joinLogged(thrKey, isOn(works, &Orvosetup::EnableKeyb), "Radezevuvedo joined Key end");
     joinLogged(thrFFT, isOn(works, &Orvosetup::EnableFFT), "Radezevuvedo joined FFT end");
-    joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
-    joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
+    // The audio threads are joined whatever their switches say: one that ended on its own
+    // turned its switch off, and is still to be joined.
+    joinLogged(thrLeggi, true, "Radezevuvedo joined th_leggi end");
+    joinLogged(thrScrivi, true, "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
     joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
     joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace {
 
@@ -32,8 +33,10 @@ TEST(RemoteAudioE2E, LostSoundInterfaceEndsBothThreadsAndTheErrorKeyRestartsThem
     EXPECT_NE(std::string::npos, err.find("err:9\n")) << err;
     EXPECT_NE(std::string::npos, err.find("err:10\n")) << err;
 
-    // Plugged in again, the error key restarts the threads that ended on their own.
+    // Plugged in again, the error key restarts the threads that ended on their own. The
+    // second exit routine is given the time to finish what it prints first.
     unit.soundCard()->setPresent(true);
+    usleep(1000000);
     ASSERT_TRUE(unit.pressButton(1));
     ASSERT_TRUE(ctl.waitForStderr(">>> RESTART REMOTE!\n", 10)) << ctl.stderrText();
     EXPECT_TRUE(ctl.waitForStderr("start audio write\n", 5));
