@@ -33,6 +33,7 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
+// The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
 // The USB sound interface (sound_card.h):
 //   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
 //   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
@@ -41,6 +42,7 @@
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
+#include "transceiver_ports.h"
 #include "sound_card.h"
 
 #include <string>
@@ -53,6 +55,7 @@ struct ControlTargets {
     AmpBoard* board = nullptr;
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
+    TransceiverPorts* transceivers = nullptr;
     SoundCard* sound = nullptr;
 };
 

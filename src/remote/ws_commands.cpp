@@ -2,6 +2,7 @@
 
 #include "config/banks.h"
 #include "core/setup.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -18,7 +19,10 @@ constexpr uint8_t TINY_REBOOT = 197;
 void nextBank(Works* works)
 {
     logErr("ChangeBanco\n");
-    ChangeBanco(works);
+    if (thrTime.valid)
+        works->bankChangeAsked = 1;
+    else
+        ChangeBanco(works);
 }
 
 // The USB stream as the spectrum source, at the given sample rate switch; a divider of 1

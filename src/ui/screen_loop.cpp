@@ -6,6 +6,7 @@
 #include "amplifier/thermal.h"
 #include "amplifier/thresholds.h"
 #include "config/antenna_table.h"
+#include "config/banks.h"
 #include "core/works.h"
 #include "display/framebuffer.h"
 #include "display/text.h"
@@ -182,6 +183,10 @@ void ReadDataOra(Works* works)
 
 void followFrequency(Works* works, const SerParam& parameters)
 {
+    // A bank change asked for by the remote peer is made here, by the thread that reads the
+    // antenna table, and applied in this same frame.
+    if (works->bankChangeAsked.exchange(0))
+        ChangeBanco(works);
     switch (works->interfaceMode) {
     case 1:
         if (!ampTransmitting(works))
@@ -219,8 +224,10 @@ void followTransceiver(Works* works, const SerParam& parameters, TimerLoopState&
 {
     if (works->interfaceMode != 1)
         return;
+    // The transceiver's transmit flag every frame: a search waiting for the transmission
+    // must see it also when the amplifier already reports its carrier.
+    works->txOn = parameters.txFlag == 1 ? 1 : 0;
     if (!ampTransmitting(works)) {
-        works->txOn = parameters.txFlag == 1 ? 1 : 0;
         if (parameters.anReq != works->anState && works->tuneStatus != 1 && works->txOn == 0 &&
             !(works->tuneHold & 0x30)) {
             works->anState = parameters.anReq;

@@ -16,7 +16,7 @@ TEST(SimSoundCard, ControlLinesPlugTheCardAndChooseTheCaptureSource)
     {
         sim::SoundCard card(root);
         EXPECT_TRUE(sim::soundCardPresent(root)) << "a running card starts plugged in";
-        const sim::ControlTargets targets{nullptr, nullptr, nullptr, &card};
+        const sim::ControlTargets targets{nullptr, nullptr, nullptr, nullptr, &card};
         EXPECT_EQ("", sim::applyControlLine(targets, "soundcard absent"));
         EXPECT_FALSE(sim::soundCardPresent(root));
         EXPECT_EQ("Bus 001 Device 002: ID 1234:5678 Transceiver\n", readFile(root + "/sim/lsusb"))
