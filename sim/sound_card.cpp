@@ -175,7 +175,8 @@ bool SoundCard::setCaptureFile(const std::string& path)
     const std::string bytes = path.empty() ? std::string() : readText(path);
     std::lock_guard<std::mutex> lock(sourceMutex_);
     file_.assign(bytes.size() / 2, 0);
-    std::memcpy(file_.data(), bytes.data(), file_.size() * 2);
+    if (!file_.empty())
+        std::memcpy(file_.data(), bytes.data(), file_.size() * 2);
     filePos_ = 0;
     return path.empty() || !file_.empty();
 }

@@ -71,14 +71,14 @@ void shutDown(Works* works)
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
     joinLogged(thrKey, isOn(works, &Orvosetup::EnableKeyb), "Radezevuvedo joined Key end");
-    joinLogged(thrFFT, isOn(works, &Orvosetup::EnableFFT), "Radezevuvedo joined FFT end");
-    // The audio threads are joined whatever their switches say: one that ended on its own
-    // turned its switch off, and is still to be joined.
+    joinLogged(thrFFT, true, "Radezevuvedo joined FFT end");
+    // The remote group's threads are joined whatever their switches say: one that ended on
+    // its own turned its switch off, and is still to be joined.
     joinLogged(thrLeggi, true, "Radezevuvedo joined th_leggi end");
     joinLogged(thrScrivi, true, "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
     joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
-    joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");
+    joinLogged(thrCat, true, "Radezevuvedo joined Cat end");
     joinLogged(thrCatSer, isOn(works, &Orvosetup::enaCatSer), "Radezevuvedo joined CatSerial end");
     joinLogged(thrSer, isOn(works, &Orvosetup::enaser), "Radezevuvedo joined Serial end");
     joinLogged(thrLin, isOn(works, &Orvosetup::EnableLinear), "Radezevuvedo joined Linear end");
