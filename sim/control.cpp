@@ -285,6 +285,8 @@ std::string applyControlLine(const ControlTargets& targets, std::string_view lin
         return targets.transceivers ? applyTransceiverLine(*targets.transceivers, w) : "no transceivers for " + w[0];
     if (isPanelCommand(w[0]))
         return targets.panel ? applyPanelLine(*targets.panel, w) : "no front panel for " + w[0];
+    if (w[0] == "soundcard" || w[0] == "audio")
+        return targets.sound ? applySoundCardLine(*targets.sound, w) : "no sound card for " + w[0];
     if (!targets.board)
         return "no board for " + w[0];
     return applyBoardLine(*targets.board, targets.physics, w);

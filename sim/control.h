@@ -34,11 +34,16 @@
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
 // The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
+// The USB sound interface (sound_card.h):
+//   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
+//   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
+//   audio silence | audio file PATH (raw 16-bit, looped) | audio channels 1|2
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
 #include "transceiver_ports.h"
+#include "sound_card.h"
 
 #include <string>
 #include <string_view>
@@ -51,6 +56,7 @@ struct ControlTargets {
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
     TransceiverPorts* transceivers = nullptr;
+    SoundCard* sound = nullptr;
 };
 
 // Applies one line; returns "" on success, else what is wrong with it.

@@ -1,6 +1,7 @@
 #include "root_builder.h"
 
 #include "front_panel.h"
+#include "sound_card.h"
 #include "platform/gpio.h"
 
 #include <cerrno>
@@ -289,6 +290,7 @@ std::string buildRoot(const std::string& dir)
 
     writeFileIfMissing(p("opt/good"), "");
     writeFileIfMissing(p("etc/network/interfaces"), kInterfaces);
+    writeFile(alsaConfigPath(root), alsaConfigText(root), 0644);
 
     struct Script {
         const char* path;

@@ -18,6 +18,8 @@
 //   bin/ usr/bin/ opt/               stand-ins for the unit's outside programs (below)
 //   sim/                             the simulator's own files: control files the stand-ins
 //                                    read, their logs, wire.log, ampctl.stderr
+//   sim/asound.conf                  the ALSA configuration of the sound interface
+//                                    (sound_card.h; the controller's ALSA_CONFIG_PATH)
 //
 // Stand-ins (shell scripts; each appends "<name> <args>" to sim/commands.log and its
 // arguments to sim/<name>.log; sim/<name>.fail present makes any of them exit 1):

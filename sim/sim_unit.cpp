@@ -37,6 +37,7 @@ void SimUnit::start(const std::string& rootDir)
     usb0Pty_ = std::make_unique<Pty>();
 
     panel_ = std::make_unique<FrontPanel>(root_);
+    sound_ = std::make_unique<SoundCard>(root_);
 
     board_ = std::make_unique<AmpBoard>(wire_);
     board_->setPacing(options_.pacing);
@@ -75,6 +76,7 @@ void SimUnit::stop()
         fd = -1;
     }
     panel_.reset();
+    sound_.reset();
     // The links go with their pseudo-terminals (only when they still point at them).
     boardPty_.reset();
     usb0Pty_.reset();

@@ -23,6 +23,7 @@
 #include "front_panel.h"
 #include "root_builder.h"
 #include "transceiver_ports.h"
+#include "sound_card.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -85,6 +86,9 @@ public:
     // Raw bytes into the keyboard FIFO.
     bool writeKeyboard(const void* bytes, size_t length) { return panel_ && panel_->writeKeyboard(bytes, length); }
 
+    // The USB sound interface (plugged in while the unit runs; nullptr once stopped).
+    SoundCard* soundCard() { return sound_.get(); }
+
     // Stops the models (the board thread first); idempotent. The device links stay.
     void stop();
     bool running() const { return running_; }
@@ -100,6 +104,7 @@ private:
     std::unique_ptr<Pty> boardPty_, usb0Pty_;
     std::unique_ptr<TransceiverPorts> transceivers_;
     std::unique_ptr<FrontPanel> panel_;
+    std::unique_ptr<SoundCard> sound_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;
     std::atomic<bool> running_{false};

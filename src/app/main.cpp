@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/settings_file.h"
+#include "remote/audio.h"
 #include "transceiver/serial_link.h"
 #include "ui/buttons.h"
 #include "ui/keyboard.h"
@@ -24,7 +25,6 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <opus/opus.h>
 
 namespace {
 
@@ -41,36 +41,6 @@ void showPicture(Works* works, const char* name)
     setBackground(works, name);
     startFrame(works);
     fbRealize(works->fb);
-}
-
-void setUpOpus(Works* works)
-{
-    if (works->audioBitrate <= 0)
-        return;
-    int err = 0;
-    works->opusEnc = opus_encoder_create(works->audioRate, 2, OPUS_APPLICATION_AUDIO, &err);
-    if (err != OPUS_OK || !works->opusEnc) {
-        logSys(LOG_ERR, "failed to create an encoder: %s", opus_strerror(err));
-        works->opusEnc = nullptr;
-        works->audioBitrate = 0;
-        return;
-    }
-    err = opus_encoder_ctl(works->opusEnc, OPUS_SET_BITRATE(works->audioBitrate));
-    if (err != OPUS_OK) {
-        logSys(LOG_ERR, "failed to set bitrate: %s", opus_strerror(err));
-        opus_encoder_destroy(works->opusEnc);
-        works->opusEnc = nullptr;
-        works->audioBitrate = 0;
-        return;
-    }
-    works->opusDec = opus_decoder_create(works->audioRate, 2, &err);
-    if (err != OPUS_OK || !works->opusDec) {
-        logSys(LOG_ERR, "failed to create decoder: %s", opus_strerror(err));
-        opus_encoder_destroy(works->opusEnc);
-        works->opusEnc = nullptr;
-        works->opusDec = nullptr;
-        works->audioBitrate = 0;
-    }
 }
 
 // Start-up pauses end early once the program is asked to stop.
@@ -101,21 +71,20 @@ void shutDown(Works* works)
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
     joinLogged(thrKey, isOn(works, &Orvosetup::EnableKeyb), "Radezevuvedo joined Key end");
-    joinLogged(thrFFT, isOn(works, &Orvosetup::EnableFFT), "Radezevuvedo joined FFT end");
-    joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
-    joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
+    joinLogged(thrFFT, true, "Radezevuvedo joined FFT end");
+    // The remote group's threads are joined whatever their switches say: one that ended on
+    // its own turned its switch off, and is still to be joined.
+    joinLogged(thrLeggi, true, "Radezevuvedo joined th_leggi end");
+    joinLogged(thrScrivi, true, "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");
     joinLogged(thrHamlib, true, "Radezevuvedo joined Hamlib end");
-    joinLogged(thrCat, isOn(works, &Orvosetup::EnableCAT), "Radezevuvedo joined Cat end");
+    joinLogged(thrCat, true, "Radezevuvedo joined Cat end");
     joinLogged(thrCatSer, isOn(works, &Orvosetup::enaCatSer), "Radezevuvedo joined CatSerial end");
     joinLogged(thrSer, isOn(works, &Orvosetup::enaser), "Radezevuvedo joined Serial end");
     joinLogged(thrLin, isOn(works, &Orvosetup::EnableLinear), "Radezevuvedo joined Linear end");
     joinLogged(thrTime, isOn(works, &Orvosetup::EnableTime), "Radezevuvedo joined Time end");
     joinLogged(thrGPIO, isOn(works, &Orvosetup::EnableGPIO), "Radezevuvedo joined GPIO end");
-    if (works->audioBitrate > 0) {
-        opus_encoder_destroy(works->opusEnc);
-        opus_decoder_destroy(works->opusDec);
-    }
+    destroyAudioCodecs(works);
     logErr("Closed!\n");
 }
 
@@ -195,7 +164,7 @@ int main(int, char**)
     getParameters(&parameters, works.get());
     works->frequency = parameters.frequency;
 
-    setUpOpus(works.get());
+    createAudioCodecs(works.get());
 
     if (isOn(works.get(), &Orvosetup::EnableKeyb))
         startThread(thrKey, keyb, works.get());

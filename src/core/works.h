@@ -32,6 +32,7 @@ struct SerParam;
 struct SpectrumRecord;
 struct OpusEncoder;
 struct OpusDecoder;
+struct _snd_pcm;
 
 constexpr const char* AMPCTL_VERSION = "0.060";
 constexpr int CMD_QUEUE_SIZE = 30;
@@ -336,6 +337,18 @@ struct Works {
     Relaxed<int32_t> audioFormat;
     Relaxed<int32_t> audioRate;
     Relaxed<int32_t> audioBuffers;
+    Relaxed<int32_t> inChannels;
+    // Remote audio. pcmIn belongs to the capture thread. The playback device is opened and
+    // closed by the playback thread while the thread that receives the peer's audio writes
+    // to it: audioOutMutex guards pcmOut, playBuf and the queue figures (playFree1,
+    // playMinFree); audioOutOn says, without the lock, whether playback is possible at all.
+    _snd_pcm* pcmIn = nullptr;
+    std::mutex audioOutMutex;
+    _snd_pcm* pcmOut = nullptr;
+    std::vector<uint8_t> playBuf;
+    long playFree1 = 0;
+    long playMinFree = 0;
+    Relaxed<uint8_t> audioOutOn;
     // The last command text of an "ST" message; written and read by the remote connection's
     // thread only (server or client, never both).
     char wsCmd[200] = {};
