@@ -52,6 +52,7 @@ struct SerParam {
     uint32_t frequency = 0;
     int32_t txFlag = 0;  // 1 while the transceiver transmits
     int32_t anReq = 0;   // the amplifier "AN" state the transceiver asks for
+    int32_t lpLevel = 0; // the receiver's preamplifier level (negative: off); scales the USB spectrum
 };
 
 // Spectrum lines shared by the receiver stream and the screen: a small header and two
