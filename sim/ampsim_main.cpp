@@ -194,7 +194,8 @@ int main(int argc, char** argv)
     std::mutex controlMutex;
     const sim::ControlApplier apply = [&](std::string_view text) {
         std::lock_guard lock(controlMutex);
-        const sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel()};
+        sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel()};
+        targets.usb = &unit->usbReceiver();
         return sim::applyControlText(targets, text);
     };
     std::unique_ptr<sim::WebPanel> web;

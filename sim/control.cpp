@@ -282,6 +282,8 @@ std::string applyControlLine(const ControlTargets& targets, std::string_view lin
         return "";
     if (isPanelCommand(w[0]))
         return targets.panel ? applyPanelLine(*targets.panel, w) : "no front panel for " + w[0];
+    if (w[0] == "usb")
+        return targets.usb ? targets.usb->apply({w.begin() + 1, w.end()}) : "no USB receiver for usb";
     if (!targets.board)
         return "no board for " + w[0];
     return applyBoardLine(*targets.board, targets.physics, w);

@@ -33,10 +33,14 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
+// The USB receiver ("usb ...", listed in usb_receiver/receiver_model.h):
+//   usb tone 12000 -40    a tone 12 kHz above the centre at -40 dB full scale
+//   usb unplug            the receiver leaves the bus (usb plug brings it back)
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
+#include "usb_receiver/receiver_model.h"
 
 #include <string>
 #include <string_view>
@@ -48,6 +52,7 @@ struct ControlTargets {
     AmpBoard* board = nullptr;
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
+    UsbReceiver* usb = nullptr;
 };
 
 // Applies one line; returns "" on success, else what is wrong with it.

@@ -2,7 +2,8 @@
 // The real controller binary run as a child process on a simulated root, the way
 // end-to-end tests and `ampsim --run-ampctl` start it:
 //   environment: the parent's, plus AMPCTL_ROOT=<root> and
-//                PATH=<root>/bin:<root>/usr/bin:<parent's PATH> (the stand-ins come first)
+//                PATH=<root>/bin:<root>/usr/bin:<parent's PATH> (the stand-ins come first),
+//                LD_LIBRARY_PATH=<root>/sim/lib[:<parent's>] (the receiver's libusb stand-in)
 //   working directory: the given one (the screen pictures live there: <build>/pictures)
 //   standard input: /dev/null; standard output: inherited
 //   standard error: captured through a pipe, kept in memory and written to a file

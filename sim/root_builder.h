@@ -18,6 +18,10 @@
 //   bin/ usr/bin/ opt/               stand-ins for the unit's outside programs (below)
 //   sim/                             the simulator's own files: control files the stand-ins
 //                                    read, their logs, wire.log, ampctl.stderr
+//   sim/lib/libusb-1.0.so.0          link to the receiver's libusb stand-in
+//                                    (<dir of this program>/sim-usb/), when it is built;
+//                                    the controller runs with sim/lib first on its
+//                                    library path (see usb_receiver/receiver_model.h)
 //
 // Stand-ins (shell scripts; each appends "<name> <args>" to sim/commands.log and its
 // arguments to sim/<name>.log; sim/<name>.fail present makes any of them exit 1):

@@ -38,6 +38,7 @@ void SimUnit::start(const std::string& rootDir)
     usb1Pty_ = std::make_unique<Pty>();
 
     panel_ = std::make_unique<FrontPanel>(root_);
+    usb_ = std::make_unique<UsbReceiver>(root_);
 
     board_ = std::make_unique<AmpBoard>(wire_);
     board_->setPacing(options_.pacing);

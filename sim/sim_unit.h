@@ -22,6 +22,7 @@
 #include "controller_process.h"
 #include "front_panel.h"
 #include "root_builder.h"
+#include "usb_receiver/receiver_model.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -50,6 +51,8 @@ public:
 
     const std::string& root() const { return root_; }
     AmpBoard& board() { return *board_; }
+    // The USB receiver (sim/usb_receiver): present from the start with its default signal.
+    UsbReceiver& usbReceiver() { return *usb_; }
     WireLog& wire() { return wire_; }
 
     // A copy of every frame so far, both directions.
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<AmpBoard> board_;
     std::unique_ptr<Pty> boardPty_, usb0Pty_, usb1Pty_;
     std::unique_ptr<FrontPanel> panel_;
+    std::unique_ptr<UsbReceiver> usb_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;
     std::atomic<bool> running_{false};

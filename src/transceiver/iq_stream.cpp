@@ -282,7 +282,7 @@ bool iqBlockDone(IqReader& reader, IqTransfer& t, int status, int actualLength)
         ++reader.errCounter;
     }
     if (reader.errCounter > IQ_MAX_ERRORS) {
-        logSys(LOG_ERR, "libusb_err_counter (%d), %s:%d\n", reader.errCounter, __FILE__, __LINE__);
+        logSys(LOG_ERR, "libusb_err_counter (%d), %s:%d\n", reader.errCounter, __FILE_NAME__, __LINE__);
         return false;
     }
     return !reader.stop;
@@ -299,7 +299,7 @@ void cb_in(libusb_transfer* transfer)
     const int r = libusb_submit_transfer(transfer);
     if (r != 0) {
         t.inFlight = false;
-        logSys(LOG_ERR, "libusb_submit_transfer failed (%d)  %s:%d\n", r, __FILE__, __LINE__);
+        logSys(LOG_ERR, "libusb_submit_transfer failed (%d)  %s:%d\n", r, __FILE_NAME__, __LINE__);
         // The event loop sees the switch drop and ends the run, closing the device there
         // rather than under the other transfers still in flight.
         exitReader(reader);
