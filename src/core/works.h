@@ -284,6 +284,12 @@ struct Works {
     Relaxed<int32_t> audioFormat;
     Relaxed<int32_t> audioRate;
     Relaxed<int32_t> audioBuffers;
+    // The last command text of an "ST" message; written and read by the remote connection's
+    // thread only (server or client, never both).
+    char wsCmd[200] = {};
+    // Source of the spectrum lines sent to the peer: '0' the transceiver link, '1' the USB
+    // stream. Set by the peer's commands, read by the producers.
+    Relaxed<char> spectrumSrc{'0'};
 
     // Network
     char lanConnection[32] = {};  // name of the network connection, "No Conn" when none

@@ -1,0 +1,168 @@
+#include "remote/ws_inbound.h"
+
+#include "core/setup.h"
+#include "core/works.h"
+#include "platform/log.h"
+#include "remote/audio.h"
+#include "remote/ws_commands.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint8_t TEXT_FRAME = 0x81;
+constexpr uint8_t BINARY_FRAME = 0x82;
+constexpr size_t RELAY_MAX = 200;
+
+uint32_t be32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+
+std::string printable(std::span<const unsigned char> bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes.first(std::min<size_t>(bytes.size(), 125)))
+        out += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '.';
+    return out;
+}
+
+// The password frame: the first text frame of the connection.
+int passwordFrame(WsConnection& c, const WsFrame& frame)
+{
+    Works* works = c.works;
+    const std::span<const unsigned char> received = frame.payload();
+    if (!wsPasswordMatches(works->remotePassword, received)) {
+        logSys(LOG_ERR, "required >%s< differ from >%s<", works->remotePassword, printable(received).c_str());
+        return -1;
+    }
+    logSys(LOG_INFO, "required >%s< equals to >%s<", works->remotePassword, printable(received).c_str());
+    c.authenticated = true;
+    return 0;
+}
+
+// Relays data to one of the transceiver's ports. A port that is not open takes nothing
+// (the data is dropped with a log line); a failed write ends the connection.
+int relay(const char* what, int fd, std::span<const unsigned char> data, const char* errorLine)
+{
+    if (fd < 0) {
+        logSys(LOG_INFO, "%s: port not open, %d bytes dropped", what, static_cast<int>(data.size()));
+        return 0;
+    }
+    std::array<unsigned char, RELAY_MAX> buffer{};
+    const size_t length = std::min(data.size(), buffer.size());
+    std::memcpy(buffer.data(), data.data(), length);
+    if (::write(fd, buffer.data(), length) <= 0) {
+        logSys(LOG_INFO, errorLine, errno);
+        return -1;
+    }
+    return 0;
+}
+
+// The short form: tag and up to 123 bytes of data.
+int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned char> data)
+{
+    Works* works = c.works;
+    if (tag == "CA")
+        return relay("CA", works->catFD, data, "TCP read Error 7a %d");
+    if (tag == "ST") {
+        std::memset(works->wsCmd, 0, sizeof works->wsCmd);
+        std::memcpy(works->wsCmd, data.data(), std::min(data.size(), sizeof works->wsCmd - 1));
+        dispStat(works);
+        return 0;
+    }
+    if (c.role == WsRole::Server && tag == "SC")
+        return relay("SC", works->serFD, data, "TCP read Error 7a %d");
+    if (c.role == WsRole::Server && tag == "PA") {
+        logErr("S BUFFER WEB SERVER : %s\n", printable(data).c_str());
+        return relay("PA", works->serFD, data, "TCP read Error 8a %d");
+    }
+    if (c.role == WsRole::Client && tag == "PA") {
+        // The parameter frame's decoder belongs to the transceiver link.
+        logSys(LOG_INFO, "parameter frame of %d bytes not decoded: no transceiver link", static_cast<int>(data.size()));
+        return 0;
+    }
+    return 0;
+}
+
+// The 16-bit length form: tag, then the message fields.
+int longMessage(WsConnection& c, std::string_view tag, std::span<const unsigned char> fields)
+{
+    Works* works = c.works;
+    if (tag == "FB")
+        return pictureChunk(works, c.picture, fields) == -1 ? -1 : 0;
+    if (tag == "SO") {
+        if (fields.size() < 4) {
+            logSys(LOG_ERR, "audio message of %d bytes has no length", static_cast<int>(fields.size()));
+            return -1;
+        }
+        const uint32_t length = be32(fields.data());
+        if (length > fields.size() - 4) {
+            logSys(LOG_ERR, "audio length %u past the frame (%d bytes)", length, static_cast<int>(fields.size() - 4));
+            return -1;
+        }
+        if (setupSwitch(works->setup, &Orvosetup::EnableWrite) == '1')
+            playRemoteAudio(works, fields.data() + 4, length);
+        return 0;
+    }
+    return 0;  // "SP" and unknown tags: nothing to do
+}
+
+} // namespace
+
+bool wsPasswordMatches(const char* expected, std::span<const unsigned char> received)
+{
+    // Both texts zero-padded to the longest a text frame can carry, compared whole.
+    constexpr size_t WIDTH = 128;
+    std::array<unsigned char, WIDTH> a{};
+    std::array<unsigned char, WIDTH> b{};
+    std::memcpy(a.data(), expected, strnlen(expected, WIDTH - 1));
+    const void* zero = std::memchr(received.data(), 0, received.size());
+    const size_t length = zero ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - received.data())
+                               : received.size();
+    std::memcpy(b.data(), received.data(), std::min(length, WIDTH - 1));
+    volatile unsigned char diff = 0;
+    for (size_t i = 0; i < WIDTH; ++i)
+        diff = diff | (a[i] ^ b[i]);
+    return diff == 0;
+}
+
+int wsHandleFrame(WsConnection& c, WsFrame& frame)
+{
+    const uint8_t kind = frame.kind();
+    if (kind == TEXT_FRAME) {
+        if (frame.longForm) {
+            logSys(LOG_ERR, "wrong message length: is %d instead of %d", frame.bytes[1] & 0x7F,
+                   static_cast<int>(frame.payloadLength));
+            return -1;
+        }
+        wsUnmask(frame);
+        if (c.role == WsRole::Server && !c.authenticated)
+            return passwordFrame(c, frame);
+        return 0;  // later texts have no effect
+    }
+    if (!c.authenticated) {
+        logSys(LOG_ERR, "message of type %x before the password: connection ended", kind);
+        return -1;
+    }
+    if (kind != BINARY_FRAME) {
+        logSys(LOG_ERR, "wrong message type: %x", kind);
+        return 0;
+    }
+    const std::span<const unsigned char> payload = frame.payload();
+    if (payload.size() < 2)
+        return 0;  // the 32-bit form may carry nothing
+    const std::string_view tag(reinterpret_cast<const char*>(payload.data()), 2);
+    if (frame.bytes[1] <= 125)
+        return shortMessage(c, tag, payload.subspan(2));
+    if (frame.bytes[1] == 126)
+        return longMessage(c, tag, payload.subspan(2));
+    return 0;  // the 32-bit form matches no message
+}
