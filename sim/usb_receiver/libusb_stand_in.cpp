@@ -77,6 +77,7 @@ struct libusb_context {
         std::stringstream text;
         text << in.rdbuf();
         settings = sim::parseReceiverSettings(text.str());
+        signal.restart();
         haveFile = true;
         inode = st.st_ino;
         stamp = st.st_mtim;

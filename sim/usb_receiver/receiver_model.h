@@ -13,7 +13,8 @@
 //   offsets G LP ATT       calibration floats in dB (global, preamplifier, attenuator)
 //   noise DBFS             complex Gaussian noise, RMS, dB full scale
 //   tone HZ DBFS           a tone (any number of lines), frequency from the centre
-//   step HZ                every tone moves by HZ from one block to the next
+//   step HZ                every tone moves by HZ from one block to the next (counted
+//                          from the first block after the settings changed)
 //   fault none|error|timeout|stall|overflow|nodevice   how the bulk transfers complete
 //   unplugged 0|1          the device is gone: requests and submits fail with NO_DEVICE
 //
@@ -83,7 +84,8 @@ class IqSignal {
 public:
     // Fills `complexSamples` samples of the next block into out (8 bytes each).
     void fill(const UsbReceiverSettings& s, uint8_t* out, size_t complexSamples);
-    uint64_t blocks() const { return blocks_; }
+    // New settings: the tones' steps count from the next block.
+    void restart() { blocks_ = 0; }
 
 private:
     std::vector<double> phases_;
