@@ -2,25 +2,15 @@
 
 #include "antenna_loads.h"
 #include "tuning_session.h"
+#include "words.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <utility>
 #include <vector>
 
 namespace sim {
 
 namespace {
-
-std::vector<std::string> words(std::string_view line)
-{
-    std::vector<std::string> out;
-    std::istringstream in{std::string(line)};
-    std::string w;
-    while (in >> w)
-        out.push_back(w);
-    return out;
-}
 
 bool number(const std::string& s, long long& out)
 {

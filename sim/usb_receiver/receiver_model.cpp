@@ -1,11 +1,13 @@
 #include "usb_receiver/receiver_model.h"
 
+#include "words.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <unistd.h>
+#include <utility>
 
 namespace sim {
 
@@ -42,16 +44,6 @@ bool isFault(const std::string& s)
         if (s == k)
             return true;
     return false;
-}
-
-std::vector<std::string> split(std::string_view line)
-{
-    std::vector<std::string> out;
-    std::istringstream in{std::string(line)};
-    std::string w;
-    while (in >> w)
-        out.push_back(w);
-    return out;
 }
 
 // One setting of the file form (also the control words but for the few control-only ones).
@@ -123,7 +115,7 @@ UsbReceiverSettings parseReceiverSettings(std::string_view text, std::string* er
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        const std::vector<std::string> w = split(text.substr(pos, end - pos));
+        const std::vector<std::string> w = words(text.substr(pos, end - pos));
         if (!w.empty() && w[0][0] != '#' && !applySetting(s, w).empty() && errors)
             *errors += std::string(text.substr(pos, end - pos)) + "\n";
         pos = end + 1;

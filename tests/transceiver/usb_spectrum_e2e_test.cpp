@@ -185,23 +185,28 @@ void expectTones(const std::vector<uint8_t>& line, int points, const std::vector
     }
 }
 
-// The tone's index moves by one a block (the step is two bins): consecutive lines show it
-// moved by the divider. Returns the moves seen between lines where it is well inside.
-std::vector<int> moves(wstest::Peer& peer, size_t length, int lines)
+// The divider set by `command`, seen in the lines: the tone (from toneHz) moves by one
+// index a block (the step is two bins), so consecutive lines show it moved by the divider.
+// The last 15 moves seen well inside the line must all be the divider.
+void expectDivider(UsbStation& st, wstest::Peer& peer, const char* command, size_t length, double toneHz,
+                   double stepHz, int divider)
 {
-    std::vector<int> out;
+    ASSERT_TRUE(peer.send(wstest::shortFrame("ST", command)));
+    st.setTones({{toneHz, -30}}, stepHz);
+    std::vector<int> seen;
     int last = -1;
-    for (int i = 0; i < lines; ++i) {
+    for (int i = 0; i < 30 + 15 * divider / 2; ++i) {
         const auto line = readLine(peer);
-        if (!line || line->size() != length)
-            return out;
+        ASSERT_TRUE(line && line->size() == length) << command;
         const int k = peakIndex(*line);
         const bool inside = k > 20 && k < static_cast<int>(length) - 20;
         if (last >= 0 && inside && k > last)
-            out.push_back(k - last);
+            seen.push_back(k - last);
         last = inside ? k : -1;
     }
-    return out;
+    ASSERT_GE(seen.size(), 15u) << command;
+    EXPECT_EQ(divider, *std::min_element(seen.end() - 15, seen.end())) << command;
+    EXPECT_EQ(divider, *std::max_element(seen.end() - 15, seen.end())) << command;
 }
 
 } // namespace
@@ -222,20 +227,9 @@ TEST(UsbSpectrumE2e, TonesAtTheirBinsAndLevelsForBothSizesAndDividers)
     ASSERT_TRUE(line) << "no 854-byte line with the tone";
     expectTones(*line, 2048, small);
 
-    // Dividers 1 and 4: the tone moves one index a block, so lines show it moved by the
-    // divider each time.
-    st.setTones({{-60000, -30}}, 187.5);
-    ASSERT_TRUE(peer.send(wstest::shortFrame("ST", "ZOLTFD1")));
-    std::vector<int> seen = moves(peer, 854, 60);
-    ASSERT_GE(seen.size(), 20u);
-    EXPECT_EQ(1, *std::min_element(seen.end() - 15, seen.end()));
-    EXPECT_EQ(1, *std::max_element(seen.end() - 15, seen.end()));
-    ASSERT_TRUE(peer.send(wstest::shortFrame("ST", "ZOLTFD4")));
-    st.setTones({{-60000, -30}}, 187.5);
-    seen = moves(peer, 854, 40);
-    ASSERT_GE(seen.size(), 20u);
-    EXPECT_EQ(4, *std::min_element(seen.end() - 15, seen.end()));
-    EXPECT_EQ(4, *std::max_element(seen.end() - 15, seen.end()));
+    // Dividers 1 and 4.
+    expectDivider(st, peer, "ZOLTFD1", 854, -60000, 187.5, 1);
+    expectDivider(st, peer, "ZOLTFD4", 854, -60000, 187.5, 4);
 
     // 4096 points ("ZOLTFT02", which also raises a divider of 1 to 2; here it stays 4):
     // odd bins, 1706 bytes. 12046.875 Hz is bin 257, -30046.875 Hz bin -641.
@@ -247,12 +241,7 @@ TEST(UsbSpectrumE2e, TonesAtTheirBinsAndLevelsForBothSizesAndDividers)
     expectTones(*line, 4096, large);
 
     // Divider 2 at 4096 points: a step of 93.75 Hz is two bins there, one index.
-    ASSERT_TRUE(peer.send(wstest::shortFrame("ST", "ZOLTFD2")));
-    st.setTones({{-60046.875, -30}}, 93.75);
-    seen = moves(peer, 1706, 50);
-    ASSERT_GE(seen.size(), 20u);
-    EXPECT_EQ(2, *std::min_element(seen.end() - 15, seen.end()));
-    EXPECT_EQ(2, *std::max_element(seen.end() - 15, seen.end()));
+    expectDivider(st, peer, "ZOLTFD2", 1706, -60046.875, 93.75, 2);
 
     // Back to 2048 points between two blocks: the next lines are 854 bytes again.
     st.setTones(small);
