@@ -287,8 +287,12 @@ TEST(UsbSpectrumE2e, TransferErrorsAndUnplugEndTheReaderForTheRemoteRestart)
     ASSERT_TRUE(st.ctl->waitForStderr(">>> RESTART REMOTE: 1 1", 10, 2)) << st.ctl->stderrText();
     ASSERT_TRUE(st.ctl->waitForStderr("Cannot find KRP Device", 20)) << st.ctl->stderrText();
     ASSERT_TRUE(st.waitForError5(3));
+    // It comes back with a global offset no receiver can have: 0 dB is used instead, so
+    // the samples stay numbers.
+    ASSERT_EQ("", st.unit.usbReceiver().apply({"offsets", "1e30", "3", "-20"}));
     ASSERT_EQ("", st.unit.usbReceiver().apply({"plug"}));
     ASSERT_TRUE(st.unit.pressButton(1));
     ASSERT_TRUE(st.ctl->waitForStderr(">>> RESTART REMOTE: 1 1", 10, 3)) << st.ctl->stderrText();
+    ASSERT_TRUE(st.ctl->waitForStderr("Global Offset out of range, 0 used", 20)) << st.ctl->stderrText();
     ASSERT_TRUE(st.ctl->waitForStderr("SYN transfer starting", 20, 3)) << st.ctl->stderrText();
 }
