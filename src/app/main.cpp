@@ -101,7 +101,9 @@ void shutDown(Works* works)
     sleepMs(2000);
     logSys(LOG_INFO, "Radezevuvedo operations end");
     joinLogged(thrKey, isOn(works, &Orvosetup::EnableKeyb), "Radezevuvedo joined Key end");
-    joinLogged(thrFFT, isOn(works, &Orvosetup::EnableFFT), "Radezevuvedo joined FFT end");
+    // The spectrum reader may have ended on its own (switch '0') and still be releasing the
+    // receiver: joined whenever it was started.
+    joinLogged(thrFFT, true, "Radezevuvedo joined FFT end");
     joinLogged(thrLeggi, isOn(works, &Orvosetup::EnableRead), "Radezevuvedo joined th_leggi end");
     joinLogged(thrScrivi, isOn(works, &Orvosetup::EnableWrite), "Radezevuvedo joined th_scrivi end");
     joinLogged(thrWsock, setupSwitch(s, &Orvosetup::WebSocket) != '0', "Radezevuvedo joined Wsocket end");

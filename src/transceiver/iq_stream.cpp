@@ -363,8 +363,12 @@ void* IXORead(void* arg)
             }
         }
         // The common exit first, then the session releases the transfers, the interface
-        // and the device.
-        exitReader(reader);
+        // and the device. A run that ends because the program is stopping has not failed:
+        // no error, and the switch stays as the setup file has it.
+        if (works->running)
+            exitReader(reader);
+        else
+            reader.stop = true;
     }
     return nullptr;
 }

@@ -265,7 +265,12 @@ TEST(UsbSpectrumE2e, TransferErrorsAndUnplugEndTheReaderForTheRemoteRestart)
     ASSERT_TRUE(st.ctl->waitForStderr("IXORead end", 10));
     ASSERT_TRUE(st.waitForError5(1)) << st.ctl->stderrText();
     EXPECT_GE(st.stderrCount("CB result: Timedout"), 11u);
-    const std::string log = readFile(st.unit.path("sim/usb.log"));
+    // The interface released and the device closed once the transfers are back.
+    std::string log;
+    for (int i = 0; i < 100 && log.find("release 0\nclose\n") == std::string::npos; ++i) {
+        usleep(100000);
+        log = readFile(st.unit.path("sim/usb.log"));
+    }
     EXPECT_NE(std::string::npos, log.find("release 0\nclose\n")) << log;
 
     // The error key's remote restart finds the reader ended on its own (remoteThreadExited
