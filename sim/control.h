@@ -33,6 +33,7 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
+// The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
 // The USB receiver ("usb ...", listed in usb_receiver/receiver_model.h):
 //   usb tone 12000 -40    a tone 12 kHz above the centre at -40 dB full scale
 //   usb unplug            the receiver leaves the bus (usb plug brings it back)
@@ -40,6 +41,7 @@
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
+#include "transceiver_ports.h"
 #include "usb_receiver/receiver_model.h"
 
 #include <string>
@@ -52,6 +54,7 @@ struct ControlTargets {
     AmpBoard* board = nullptr;
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
+    TransceiverPorts* transceivers = nullptr;
     UsbReceiver* usb = nullptr;
 };
 
