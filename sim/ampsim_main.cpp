@@ -200,7 +200,7 @@ int main(int argc, char** argv)
     const sim::ControlApplier apply = [&](std::string_view text) {
         std::lock_guard lock(controlMutex);
         const sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel(), unit->transceivers(),
-                                          unit->soundCard()};
+                                          unit->soundCard(), &unit->usbReceiver()};
         return sim::applyControlText(targets, text);
     };
     std::unique_ptr<sim::WebPanel> web;

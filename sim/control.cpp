@@ -3,25 +3,15 @@
 #include "antenna_loads.h"
 #include "transceiver_control.h"
 #include "tuning_session.h"
+#include "words.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <utility>
 #include <vector>
 
 namespace sim {
 
 namespace {
-
-std::vector<std::string> words(std::string_view line)
-{
-    std::vector<std::string> out;
-    std::istringstream in{std::string(line)};
-    std::string w;
-    while (in >> w)
-        out.push_back(w);
-    return out;
-}
 
 bool number(const std::string& s, long long& out)
 {
@@ -287,6 +277,8 @@ std::string applyControlLine(const ControlTargets& targets, std::string_view lin
         return targets.panel ? applyPanelLine(*targets.panel, w) : "no front panel for " + w[0];
     if (w[0] == "soundcard" || w[0] == "audio")
         return targets.sound ? applySoundCardLine(*targets.sound, w) : "no sound card for " + w[0];
+    if (w[0] == "usb")
+        return targets.usb ? targets.usb->apply({w.begin() + 1, w.end()}) : "no USB receiver for usb";
     if (!targets.board)
         return "no board for " + w[0];
     return applyBoardLine(*targets.board, targets.physics, w);

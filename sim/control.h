@@ -38,12 +38,16 @@
 //   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
 //   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
 //   audio silence | audio file PATH (raw 16-bit, looped) | audio channels 1|2
+// The USB receiver ("usb ...", listed in usb_receiver/receiver_model.h):
+//   usb tone 12000 -40    a tone 12 kHz above the centre at -40 dB full scale
+//   usb unplug            the receiver leaves the bus (usb plug brings it back)
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
 #include "transceiver_ports.h"
 #include "sound_card.h"
+#include "usb_receiver/receiver_model.h"
 
 #include <string>
 #include <string_view>
@@ -57,6 +61,7 @@ struct ControlTargets {
     FrontPanel* panel = nullptr;
     TransceiverPorts* transceivers = nullptr;
     SoundCard* sound = nullptr;
+    UsbReceiver* usb = nullptr;
 };
 
 // Applies one line; returns "" on success, else what is wrong with it.

@@ -148,7 +148,7 @@ void ControllerProcess::start(const ControllerOptions& o)
     for (char** e = environ; e && *e; ++e) {
         const std::string kv = *e;
         const std::string key = kv.substr(0, kv.find('='));
-        if (key == "AMPCTL_ROOT" || key == "PATH" || key == "ALSA_CONFIG_PATH")
+        if (key == "AMPCTL_ROOT" || key == "PATH" || key == "ALSA_CONFIG_PATH" || key == "LD_LIBRARY_PATH")
             continue;
         bool overridden = false;
         for (const auto& [k, v] : o.extraEnv)
@@ -158,6 +158,9 @@ void ControllerProcess::start(const ControllerOptions& o)
     }
     env.push_back("AMPCTL_ROOT=" + o.root);
     env.push_back("ALSA_CONFIG_PATH=" + o.root + "/sim/asound.conf");  // the root's sound interface
+    // The unit's own libraries (the receiver's libusb stand-in) come first.
+    const char* parentLibs = std::getenv("LD_LIBRARY_PATH");
+    env.push_back("LD_LIBRARY_PATH=" + o.root + "/sim/lib" + (parentLibs && *parentLibs ? std::string(":") + parentLibs : ""));
     env.push_back("PATH=" + o.root + "/bin:" + o.root + "/usr/bin:"
                   + (parentPath && *parentPath ? parentPath : "/usr/sbin:/usr/bin:/sbin:/bin"));
     for (const auto& [k, v] : o.extraEnv)

@@ -4,6 +4,7 @@
 //   environment: the parent's, plus AMPCTL_ROOT=<root> and
 //                PATH=<root>/bin:<root>/usr/bin:<parent's PATH> (the stand-ins come first),
 //                ALSA_CONFIG_PATH=<root>/sim/asound.conf (the simulated sound interface)
+//                LD_LIBRARY_PATH=<root>/sim/lib[:<parent's>] (the receiver's libusb stand-in)
 //   working directory: the given one (the screen pictures live there: <build>/pictures)
 //   standard input: /dev/null; standard output: inherited
 //   standard error: captured through a pipe, kept in memory and written to a file

@@ -246,7 +246,10 @@ std::string absoluteRoot(const std::string& dir)
     return root;
 }
 
-std::string screenshotToolPath()
+namespace {
+
+// The folder of this process's binary ("" when unknown).
+std::string programDir()
 {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -254,9 +257,15 @@ std::string screenshotToolPath()
         return "";
     std::string exe(buf, static_cast<size_t>(n));
     const size_t slash = exe.rfind('/');
-    if (slash == std::string::npos)
-        return "";
-    return exe.substr(0, slash) + "/screenshot";
+    return slash == std::string::npos ? "" : exe.substr(0, slash);
+}
+
+} // namespace
+
+std::string screenshotToolPath()
+{
+    const std::string dir = programDir();
+    return dir.empty() ? "" : dir + "/screenshot";
 }
 
 std::string buildRoot(const std::string& dir)
@@ -265,7 +274,7 @@ std::string buildRoot(const std::string& dir)
     auto p = [&](const std::string& rel) { return rootPath(root, rel); };
 
     for (const char* d : {"opt/set", "opt/fonts", "opt/IxoMav", "dev/input/by-id", "etc/network",
-                          "usr/share/fonts/truetype/dejavu", "usr/bin", "bin", "tmp", "sim"})
+                          "usr/share/fonts/truetype/dejavu", "usr/bin", "bin", "tmp", "sim", "sim/lib"})
         makeDirs(p(d));
     chmod(p("tmp").c_str(), 01777);
 
@@ -287,6 +296,12 @@ std::string buildRoot(const std::string& dir)
         symLink(dejavu + f, p("usr/share/fonts/truetype/dejavu/") + f);
     symLink("/usr/share/fonts/truetype/paratype/PTS55F.ttf", p("opt/fonts/PTS55F_W.ttf"));
     symLink("/usr/share/fonts/truetype/paratype/PTS75F.ttf", p("opt/fonts/PTS75F_W.ttf"));
+
+    // The receiver's libusb stand-in, built next to this program, for the controller's
+    // library path.
+    const std::string usbLib = programDir() + "/sim-usb/libusb-1.0.so.0";
+    if (!programDir().empty() && ::access(usbLib.c_str(), R_OK) == 0)
+        symLink(usbLib, p("sim/lib/libusb-1.0.so.0"));
 
     writeFileIfMissing(p("opt/good"), "");
     writeFileIfMissing(p("etc/network/interfaces"), kInterfaces);

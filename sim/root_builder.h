@@ -20,6 +20,10 @@
 //                                    read, their logs, wire.log, ampctl.stderr
 //   sim/asound.conf                  the ALSA configuration of the sound interface
 //                                    (sound_card.h; the controller's ALSA_CONFIG_PATH)
+//   sim/lib/libusb-1.0.so.0          link to the receiver's libusb stand-in
+//                                    (<dir of this program>/sim-usb/), when it is built;
+//                                    the controller runs with sim/lib first on its
+//                                    library path (see usb_receiver/receiver_model.h)
 //
 // Stand-ins (shell scripts; each appends "<name> <args>" to sim/commands.log and its
 // arguments to sim/<name>.log; sim/<name>.fail present makes any of them exit 1):

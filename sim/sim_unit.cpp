@@ -38,6 +38,7 @@ void SimUnit::start(const std::string& rootDir)
 
     panel_ = std::make_unique<FrontPanel>(root_);
     sound_ = std::make_unique<SoundCard>(root_);
+    usb_ = std::make_unique<UsbReceiver>(root_);
 
     board_ = std::make_unique<AmpBoard>(wire_);
     board_->setPacing(options_.pacing);

@@ -24,6 +24,7 @@
 #include "root_builder.h"
 #include "transceiver_ports.h"
 #include "sound_card.h"
+#include "usb_receiver/receiver_model.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -52,6 +53,8 @@ public:
 
     const std::string& root() const { return root_; }
     AmpBoard& board() { return *board_; }
+    // The USB receiver (sim/usb_receiver): present from the start with its default signal.
+    UsbReceiver& usbReceiver() { return *usb_; }
     WireLog& wire() { return wire_; }
     // The transceivers on dev/ttyUSB1 and dev/DODUVOV0; nullptr once the unit has stopped.
     TransceiverPorts* transceivers() { return transceivers_.get(); }
@@ -105,6 +108,7 @@ private:
     std::unique_ptr<TransceiverPorts> transceivers_;
     std::unique_ptr<FrontPanel> panel_;
     std::unique_ptr<SoundCard> sound_;
+    std::unique_ptr<UsbReceiver> usb_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;
     std::atomic<bool> running_{false};

@@ -3,7 +3,7 @@
 # Only missing packages are fetched, so a second run costs nothing.
 set -e
 PACKAGES="g++ cmake ninja-build pkg-config clang \
-  libpng-dev libfreetype-dev libusb-1.0-0-dev libasound2-dev libasound2-plugins libopus-dev \
+  libpng-dev libfreetype-dev libusb-1.0-0-dev libfftw3-dev libasound2-dev libasound2-plugins libopus-dev \
   libssl-dev libglib2.0-dev libturbojpeg0-dev fonts-dejavu-core fonts-paratype \
   libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils \
   libcpp-httplib-dev chromium python3 python3-websockets"

@@ -352,9 +352,6 @@ struct Works {
     // The last command text of an "ST" message; written and read by the remote connection's
     // thread only (server or client, never both).
     char wsCmd[200] = {};
-    // Source of the spectrum lines sent to the peer: '0' the transceiver link, '1' the USB
-    // stream. Set by the peer's commands, read by the producers.
-    Relaxed<char> spectrumSrc{'0'};
     // A bank change asked for by the remote peer: the antenna table is replaced by the screen
     // loop, the thread that reads it every frame (or at once when that loop does not run).
     std::atomic<uint8_t> bankChangeAsked{0};

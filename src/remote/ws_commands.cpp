@@ -29,7 +29,7 @@ void nextBank(Works* works)
 // or less is raised to 2 for it.
 void usbSpectrum(Works* works, char enable1600)
 {
-    works->spectrumSrc = '1';
+    setSetupSwitch(works->setup, &Orvosetup::fftMirror, '1');
     setSetupSwitch(works->setup, &Orvosetup::Enable1600, enable1600);
     if (works->divideSetting <= 1)
         works->divideSetting = 2;
@@ -52,7 +52,7 @@ const Command commands[] = {
     {"ZOLTBANK", [](Works* w, std::string_view) { nextBank(w); }},
     {"ZOLTPA1", [](Works* w, std::string_view) { nextBank(w); }},
     {"ZOLTTU2", [](Works*, std::string_view) {}},
-    {"ZOLTFT00", [](Works* w, std::string_view) { w->spectrumSrc = '0'; }},
+    {"ZOLTFT00", [](Works* w, std::string_view) { setSetupSwitch(w->setup, &Orvosetup::fftMirror, '0'); }},
     {"ZOLTFT01", [](Works* w, std::string_view) { usbSpectrum(w, '0'); }},
     {"ZOLTFT02", [](Works* w, std::string_view) { usbSpectrum(w, '1'); }},
     {"ZOLTFD",

@@ -1,5 +1,71 @@
 #pragma once
-// The receiver's USB sample stream and its spectrum.
-struct Works;
+// The receiver's USB sample stream. IXORead finds the receiver on the bus, reads its
+// calibration offsets, starts its sample FIFO and keeps four bulk transfers in flight.
+// Each completed block is scaled to full scale and, every divideSetting-th block while a
+// remote peer is connected and the spectrum source is this stream, turned into a spectrum
+// line (transceiver/fft_line.h) that goes to the peer as "SP" frames.
+//
+// Everything here runs on the reader's thread: the callbacks inside its event handling.
+#include <array>
+#include <cstddef>
+#include <cstdint>
 
+struct Works;
+struct libusb_transfer;
+
+// The receiver's identity on the bus: any product of the vendor but the two refused ones.
+constexpr uint16_t usbVendorId = 0x1d50;
+constexpr uint16_t pidIxo = 0x6150;  // the transceiver model
+constexpr uint16_t pidQ1 = 0x6151;   // refused
+constexpr uint16_t pidQ2 = 0x6152;   // refused
+
+constexpr int IQ_TRANSFERS = 4;
+constexpr int IQ_BLOCK_BYTES = 32768;              // 8192 signed 32-bit values, I and Q
+constexpr int IQ_BLOCK_VALUES = IQ_BLOCK_BYTES / 4;
+constexpr int IQ_MAX_ERRORS = 10;                  // consecutive bad completions tolerated
+constexpr unsigned char IQ_ENDPOINT = 0x86;
+constexpr unsigned int IQ_TIMEOUT_MS = 2000;
+
+// One run of the reader: calibration, error count and spectrum countdown.
+struct IqReader {
+    Works* works = nullptr;
+    float globalOffset = 0;
+    float lpOffset = 0;
+    float attOffset = 0;
+    float recalc = 1;
+    int errCounter = 0;
+    int divide = 1;      // completed blocks to the next spectrum line
+    bool stop = false;   // completed transfers are no longer submitted again
+    bool exited = false; // the common exit has run
+};
+
+// One of the transfers in flight, with its buffers.
+struct IqTransfer {
+    int index = 0;
+    libusb_transfer* transfer = nullptr;
+    IqReader* reader = nullptr;
+    bool inFlight = false;
+    std::array<uint8_t, IQ_BLOCK_BYTES> raw{};
+    std::array<float, IQ_BLOCK_VALUES> samples{};
+};
+
+// The samples' linear gain: 10^((21.4 - globalOffset + L) / 20), with L = lpOffset while
+// the receiver's preamplifier is on (lpLevel 1 or more), else 0.
+float iqGain(float globalOffset, float lpOffset, int lpLevel);
+// Little-endian signed 32-bit values of raw (whole values in `bytes`) as floats, full
+// scale 2^31 giving `gain`. Returns the count written (at most IQ_BLOCK_VALUES).
+size_t iqScale(const uint8_t* raw, int bytes, float gain, float* out);
+// One finished transfer of the given libusb_transfer_status and length: counts errors,
+// scales a good block and makes a spectrum line when one is due. Returns true when the
+// transfer is to be submitted again.
+bool iqBlockDone(IqReader& reader, IqTransfer& transfer, int status, int actualLength);
+
+// Completion callback of the four transfers.
+void cb_in(libusb_transfer* transfer);
+// A spectrum line of the block's first 2048 or 4096 samples ("Enable1600" '0' or '1'),
+// sent to the connected peer. count is the number of float values (I and Q).
+void fftCalc(const float* samples, int count, Works* works);
+// The common end of the reader: error 5, "EnableFFT" '0', remoteThreadExited 1.
+void ExitIxoread(Works* works);
+// Thread body, started by StartIxoReadFFT while "EnableFFT" is '1'.
 void* IXORead(void* arg);

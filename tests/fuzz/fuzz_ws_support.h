@@ -51,7 +51,7 @@ struct WsFuzzUnit {
     void reset()
     {
         works->divideSetting = 0;
-        works->spectrumSrc = '0';
+        setSetupSwitch(works->setup, &Orvosetup::fftMirror, '0');
         works->tinyCmd = 0;
         std::memset(works->wsCmd, 0, sizeof works->wsCmd);
         drain(ser[0]);

@@ -318,14 +318,14 @@ TEST(WsCommands, DividerSourceAndBankCommands)
     EXPECT_EQ(16, w->divideSetting);
     ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFT01")));
     EXPECT_EQ(16, w->divideSetting);
-    EXPECT_EQ('1', w->spectrumSrc);
+    EXPECT_EQ('1', setupSwitch(w->setup, &Orvosetup::fftMirror));
     EXPECT_EQ('0', setupSwitch(w->setup, &Orvosetup::Enable1600));
     w->divideSetting = 0;
     ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFT02")));
     EXPECT_EQ(2, w->divideSetting);
     EXPECT_EQ('1', setupSwitch(w->setup, &Orvosetup::Enable1600));
     ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFT00")));
-    EXPECT_EQ('0', w->spectrumSrc);
+    EXPECT_EQ('0', setupSwitch(w->setup, &Orvosetup::fftMirror));
     // The text is cleared before each command: a shorter one leaves nothing of the last.
     ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFD7")));
     EXPECT_EQ(7, w->divideSetting);
