@@ -7,17 +7,16 @@
 #include <cstring>
 #include <thread>
 
-double TIME_LONG_PRESS = 0.5;
+Relaxed<double> TIME_LONG_PRESS = 0.5;
 int number_ofStep_meter_FWD = 60;
 int number_ofStep_meter_REFL = 60;
 int number_ofStep_meter_SWR = 60;
 int number_ofStep_meter_PW = 60;
-int fattoremedia = 2;
-double PeakDecrement = 1.0;
-int PeakDecrementTime = 1;
-int TimerPeakSec = 3000;
+Relaxed<int> fattoremedia = 2;
+Relaxed<double> PeakDecrement = 1.0;
+Relaxed<int> PeakDecrementTime = 1;
+Relaxed<int> TimerPeakSec = 3000;
 int StepTune1 = 0;
-int CntIP = 0, CntDNS = 0, CntNetMask = 0, CntGateway = 0;
 
 Works* InitGlobalVar(Works* works)
 {

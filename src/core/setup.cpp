@@ -257,6 +257,16 @@ void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value)
     storeChar(&(s->*field), value);
 }
 
+void clearSetupValues(Works* works)
+{
+    for (const SetupKey& k : setupKeys) {
+        if (k.kind == KEY_DIGIT)
+            works->*k.digitField = 0;
+        else if ((k.kind == KEY_NUMBER || k.kind == KEY_DIRECT) && k.onRead)
+            k.onRead(works, "0");
+    }
+}
+
 void initSetup(Works* works)
 {
     InitGlobalVar(works);
