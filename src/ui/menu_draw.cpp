@@ -236,10 +236,26 @@ std::string bandText(Works* works)
     return std::string("Band:") + band;
 }
 
+// A text of the status strip inside its box (up to column right): in the strip's font
+// when it fits, else in the smaller ones, else cut.
+void fitted(FrameBuffer* fb, int x, int right, int y, const char* s, Colour c)
+{
+    for (int font : {TEXT_FONT, 10, 6}) {
+        if (x + getStringSpace(font, s) <= right) {
+            text(fb, font, x, y, s, c);
+            return;
+        }
+    }
+    std::string cut(s);
+    while (!cut.empty() && x + getStringSpace(6, cut.c_str()) > right)
+        cut.pop_back();
+    text(fb, 6, x, y, cut.c_str(), c);
+}
+
 void boxed(Works* works, int x0, int x1, int textX, const char* s, Colour c)
 {
     DrawRect(works, x0, 278, x1, 303, 200, 200, 200);
-    text(works->fb, TEXT_FONT, textX, 298, s, c);
+    fitted(works->fb, textX, x1 - 2, 298, s, c);
 }
 
 void statusStrip(Works* works)
@@ -271,7 +287,7 @@ void statusStrip(Works* works)
     auto temp = [&](float c) { return static_cast<double>(fahrenheit ? ConversionCelsius_to_Fahrenheit(c) : c); };
     snprintf(s, sizeof s, fahrenheit ? "PA1:%04.01f°F   P2:%04.01f°F    CPU:%04.01f°F" : "PA1:%04.01f°C   P2:%04.01f°C    CPU:%04.01f°C",
              temp(works->temp1), temp(works->temp2), temp(works->cpuTemp1));
-    text(works->fb, TEXT_FONT, 10, 327, s, GREEN);
+    fitted(works->fb, 10, 398, 327, s, GREEN);
 
     DrawRect(works, 405, 307, 799, 332, 100, 100, 100);
     const double volts = CalvTensVadcAmp(works, works->supply[3]);
@@ -280,7 +296,7 @@ void statusStrip(Works* works)
         snprintf(s, sizeof s, "PA Voltage: -----       Current: %04.01fA", amps);
     else
         snprintf(s, sizeof s, "PA Voltage: %04.01fV       Current: %04.01fA", volts, amps);
-    text(works->fb, TEXT_FONT, 415, 327, s, GREEN);
+    fitted(works->fb, 415, 797, 327, s, GREEN);
 }
 
 } // namespace

@@ -206,6 +206,7 @@ TEST(MenuE2E, MemoryTablePageEditsARowSavesItExactlyAndDiscardReloadsIt)
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     s.press(1, LONG_MS, "key 1 (long) on bar 0");
     EXPECT_TRUE(s.waitForButton(6, " ENTER", " ", 5));
+    usleep(500000);
     s.screenshot("e2e_memory_table");
     s.press(4, SHORT_MS, "key 4 on bar 6: row down");
     s.press(6, SHORT_MS, "key 6 on bar 6: edit table");
@@ -214,6 +215,7 @@ TEST(MenuE2E, MemoryTablePageEditsARowSavesItExactlyAndDiscardReloadsIt)
     s.press(4, SHORT_MS, "key 4 on bar 7: cell up");  // attenuator 0 -> 1 (2 dB)
     s.press(3, SHORT_MS, "key 3 on bar 7: column right");
     s.press(5, SHORT_MS, "key 5 on bar 7: cell down");  // amplifier enabled
+    usleep(500000);  // a few frames, for the picture
     s.screenshot("e2e_memory_table_edit");
     const std::string before = readFile(s.unit().path("opt/set/antenna_b1.txt"));
     s.press(6, SHORT_MS, "key 6 on bar 7: save table");
@@ -275,7 +277,7 @@ TEST(MenuE2E, BankResetAndFactoryDefaultDeleteTheirFilesOnlyAfterConfirmation)
     s.press(6, SHORT_MS, CONFIRM);
     sleep(1);
     EXPECT_TRUE(exists("atu_ant2.txt"));
-    EXPECT_NE(std::string::npos, readFile(s.unit().path("opt/set/setup.txt")).find("\nTempMode: 1\n"));
+    EXPECT_EQ("TempMode: 1\n", readFile(s.unit().path("opt/set/setup.txt"))) << "the file not written";
     // Confirmed: every bank's files go and the settings are the defaults.
     s.press(6, SHORT_MS, OPEN);
     s.press(5, SHORT_MS, PLUS);
