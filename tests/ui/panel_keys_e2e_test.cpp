@@ -47,7 +47,8 @@ TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBank
 
     // A long press of key 1 opens the bank table page on its picture; key 1 closes it.
     s.press(1, LONG_MS, "key 1 (long) on bar 0");
-    EXPECT_TRUE(s.waitForPicture("statusB", 0, 0, 799, 60, 10));
+    // The picture above the page's title.
+    EXPECT_TRUE(s.waitForPicture("statusB", 0, 0, 799, 28, 10));
     EXPECT_TRUE(s.waitForButton(2, " INTERF", "Generic", 5));
     s.screenshot("e2e_keys_bank_table");
     s.press(1, SHORT_MS, "key 1 on bar 6: back");
