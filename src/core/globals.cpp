@@ -8,10 +8,10 @@
 #include <thread>
 
 Relaxed<double> TIME_LONG_PRESS = 0.5;
-int number_ofStep_meter_FWD = 60;
-int number_ofStep_meter_REFL = 60;
-int number_ofStep_meter_SWR = 60;
-int number_ofStep_meter_PW = 60;
+Relaxed<int> number_ofStep_meter_FWD = 60;
+Relaxed<int> number_ofStep_meter_REFL = 60;
+Relaxed<int> number_ofStep_meter_SWR = 60;
+Relaxed<int> number_ofStep_meter_PW = 60;
 Relaxed<int> fattoremedia = 2;
 Relaxed<double> PeakDecrement = 1.0;
 Relaxed<int> PeakDecrementTime = 1;
@@ -79,7 +79,7 @@ Works* InitGlobalVar(Works* works)
     works->cpuPercVentola = 70;
     works->cpuTempVentola = 80;
     if (works->setup)
-        works->setup->AutoTuneTipo = '0';
+        setSetupSwitch(works->setup, &Orvosetup::AutoTuneTipo, '0');
 
     TIME_LONG_PRESS = 0.5;
     number_ofStep_meter_FWD = 60;

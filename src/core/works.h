@@ -325,10 +325,12 @@ struct Works {
 // Written by readSetup (also from the settings pages' factory default) and the settings
 // editor in the button thread, read by the button reader and the meters: relaxed atomics.
 extern Relaxed<double> TIME_LONG_PRESS;
-extern int number_ofStep_meter_FWD;
-extern int number_ofStep_meter_REFL;
-extern int number_ofStep_meter_SWR;
-extern int number_ofStep_meter_PW;
+// Meter scales: set by InitGlobalVar (also from the settings pages' factory default) and
+// the link thread, read by the screen loop.
+extern Relaxed<int> number_ofStep_meter_FWD;
+extern Relaxed<int> number_ofStep_meter_REFL;
+extern Relaxed<int> number_ofStep_meter_SWR;
+extern Relaxed<int> number_ofStep_meter_PW;
 extern Relaxed<int> fattoremedia;
 extern Relaxed<double> PeakDecrement;
 extern Relaxed<int> PeakDecrementTime;
