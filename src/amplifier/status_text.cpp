@@ -6,13 +6,15 @@
 #include "core/works.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
 void CreaBufferDiStato(Works* works, char* out, size_t outSize)
 {
     const int row = antennaRowOf(works, works->frequency);
-    const char* band = row >= 0 ? works->antennaTable[row].band : "----";
+    const std::array<AntennaRow, ANT_ROWS> table = antennaTableCopy(works);
+    const char* band = row >= 0 ? table[static_cast<size_t>(row)].band : "----";
     char mode = works->interfaceMode == 1 ? '1' : works->interfaceMode == 2 ? '2' : '0';
     char tuner = (works->tuneEnabled & 0x80) ? 'N' : works->atuBypass ? 'B' : 'T';
     std::vector<int> errors = errorListCopy(works);

@@ -6,6 +6,7 @@
 #include "amplifier/thermal.h"
 #include "amplifier/thresholds.h"
 #include "config/banks.h"
+#include "config/network.h"
 #include "core/setup.h"
 #include "core/threads.h"
 #include "core/works.h"
@@ -114,7 +115,6 @@ int main(int, char**)
 
     InitGlobalVar(works.get());
     StepTune1 = 8;
-    CntIP = CntDNS = CntNetMask = CntGateway = 3;
 
     signalWorks = works.get();
     struct sigaction action {};
@@ -132,6 +132,7 @@ int main(int, char**)
     readSetup(works.get());
     LoadAllBankTable(works.get(), works->numBanco);
     works->antennaRowIdx = -1;
+    ReadLanParam();
     logErr("ModeWorkIdx %i \n", works->interfaceMode.load());
 
     works->spectrum = spectrum.get();

@@ -9,6 +9,8 @@
 #include "ui/labels.h"
 
 #include <algorithm>
+#include <array>
+#include <mutex>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +24,8 @@ const char AttVectStr[5][8] = {"0", "2", "3", "5", "StBy"};
 namespace {
 
 constexpr size_t antennaLineLength = 512;
+
+int rowOfLocked(const Works* works, uint32_t frequency);
 
 struct DefaultBand {
     const char* name;
@@ -124,6 +128,7 @@ std::string antennaFileName(int bank)
 
 void InitTabAntenna(Works* works, int mode)
 {
+    std::lock_guard<std::mutex> lock(works->antennaTableMutex);
     for (int i = 0; i < ANT_ROWS; ++i) {
         AntennaRow& row = works->antennaTable[i];
         snprintf(row.band, sizeof row.band, "%s", defaultBands[i].name);
@@ -142,8 +147,7 @@ void InitTabAntenna(Works* works, int mode)
 
 int LoadTabConfig(Works* works, int bank)
 {
-    for (AntennaRow& row : works->antennaTable)
-        row.ampEnable = 0;
+    AntennaRow parsed[ANT_ROWS] = {};
     int mode = 0;
     int rows = 0;
     const bool opened = forEachSettingsLine(antennaFileName(bank), antennaLineLength, [&](std::string_view line) {
@@ -162,20 +166,28 @@ int LoadTabConfig(Works* works, int bank)
             logErr("LoadTabConfig: row out of range refused: %.*s\n", static_cast<int>(line.size()), line.data());
             return true;
         }
-        works->antennaTable[rows++] = row;
+        parsed[rows++] = row;
         return true;
     });
     if (!opened) {
         InitTabAntenna(works, 0);
         return 0;
     }
-    works->antennaRows = rows;
-    for (int i = 0; i < rows; ++i) {
-        if (works->antennaTable[i].freqStart == 0 || works->antennaTable[i].freqStop == 0) {
-            InitTabAntenna(works, 1);
-            logErr("Error Reinit antenna\n");
-            break;
+    bool missingEdges = false;
+    {
+        // Rows past the file's keep their fields with the amplifier disabled.
+        std::lock_guard<std::mutex> lock(works->antennaTableMutex);
+        for (AntennaRow& row : works->antennaTable)
+            row.ampEnable = 0;
+        for (int i = 0; i < rows; ++i) {
+            works->antennaTable[i] = parsed[i];
+            missingEdges = missingEdges || parsed[i].freqStart == 0 || parsed[i].freqStop == 0;
         }
+        works->antennaRows = rows;
+    }
+    if (missingEdges) {
+        InitTabAntenna(works, 1);
+        logErr("Error Reinit antenna\n");
     }
     works->antennaRowIdx = -1;
     return mode;
@@ -186,8 +198,9 @@ void SaveTabConfig(Works* works, int bank)
     std::string content = headerOf(works->interfaceMode);
     char line[96];
     const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
+    const std::array<AntennaRow, ANT_ROWS> table = antennaTableCopy(works);
     for (int i = 0; i < rows; ++i) {
-        const AntennaRow& r = works->antennaTable[i];
+        const AntennaRow& r = table[static_cast<size_t>(i)];
         snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.band, static_cast<long>(r.freqStart),
                  static_cast<long>(r.freqStop), r.ampEnable, r.ant, r.atuBypass, r.att, static_cast<double>(r.pwr));
         content += line;
@@ -197,7 +210,23 @@ void SaveTabConfig(Works* works, int bank)
         logSys(LOG_ERR, "can't write antenna table %s", name.c_str());
 }
 
-int antennaRowOf(const Works* works, uint32_t frequency)
+std::array<AntennaRow, ANT_ROWS> antennaTableCopy(Works* works)
+{
+    std::array<AntennaRow, ANT_ROWS> copy;
+    std::lock_guard<std::mutex> lock(works->antennaTableMutex);
+    std::copy(std::begin(works->antennaTable), std::end(works->antennaTable), copy.begin());
+    return copy;
+}
+
+int antennaRowOf(Works* works, uint32_t frequency)
+{
+    std::lock_guard<std::mutex> lock(works->antennaTableMutex);
+    return rowOfLocked(works, frequency);
+}
+
+namespace {
+
+int rowOfLocked(const Works* works, uint32_t frequency)
 {
     const int rows = std::min<int>(works->antennaRows, ANT_ROWS);
     const auto f = static_cast<int64_t>(frequency);
@@ -209,15 +238,20 @@ int antennaRowOf(const Works* works, uint32_t frequency)
     return -1;
 }
 
+} // namespace
+
 void SaveToBank(Works* works, int bank, int antennaIdx)
 {
-    const int i = antennaRowOf(works, works->frequency);
-    if (i >= 0) {
-        AntennaRow& r = works->antennaTable[i];
-        r.ant = static_cast<uint8_t>(antennaIdx + 1);
-        r.atuBypass = works->atuBypass;
-        r.att = static_cast<uint8_t>(works->attenuator);
-        r.ampEnable = works->attenuatorSel <= 3 ? 1 : 0;
+    {
+        std::lock_guard<std::mutex> lock(works->antennaTableMutex);
+        const int i = rowOfLocked(works, works->frequency);
+        if (i >= 0) {
+            AntennaRow& r = works->antennaTable[i];
+            r.ant = static_cast<uint8_t>(antennaIdx + 1);
+            r.atuBypass = works->atuBypass;
+            r.att = static_cast<uint8_t>(works->attenuator);
+            r.ampEnable = works->attenuatorSel <= 3 ? 1 : 0;
+        }
     }
     SaveTabConfig(works, bank);
 }
@@ -225,11 +259,17 @@ void SaveToBank(Works* works, int bank, int antennaIdx)
 void GestioneAntennaAutomatica(Works* works)
 {
     works->antennaRowIdx = 100;
-    const int i = antennaRowOf(works, works->frequency);
+    AntennaRow r;
+    int i = -1;
+    {
+        std::lock_guard<std::mutex> lock(works->antennaTableMutex);
+        i = rowOfLocked(works, works->frequency);
+        if (i >= 0)
+            r = works->antennaTable[i];
+    }
     if (i < 0)
         return;
     works->antennaRowIdx = i;
-    const AntennaRow& r = works->antennaTable[i];
     if (r.ant != 0 && works->antenna != r.ant - 1) {
         works->antenna = r.ant - 1;
         SetAutoAntennaLabel(works, r.ant);

@@ -4,6 +4,7 @@
 // application of the current frequency's row to the amplifier.
 #include "core/antenna_row.h"
 
+#include <array>
 #include <string>
 
 struct Works;
@@ -23,6 +24,8 @@ void SaveTabConfig(Works* works, int bank);
 // the current frequency, then saves the bank's file.
 void SaveToBank(Works* works, int bank, int antennaIdx);
 // The first row whose band (both edges included) holds the frequency, or -1.
-int antennaRowOf(const Works* works, uint32_t frequency);
+int antennaRowOf(Works* works, uint32_t frequency);
+// A copy of the table's rows, taken under works->antennaTableMutex.
+std::array<AntennaRow, ANT_ROWS> antennaTableCopy(Works* works);
 // Applies the row of the current frequency: antenna, tuner, amplifier bypass, attenuator.
 void GestioneAntennaAutomatica(Works* works);

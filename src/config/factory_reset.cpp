@@ -45,6 +45,9 @@ void FactoryDefault(Works* works, uint8_t* confirm)
     for (int b = 0; b < BANKS_ON_DISK; ++b)
         for (int kind = 0; kind < BANK_FILE_KINDS; ++kind)
             DeleteFileConf(works, b, kind);
+    // The values in works are what writeSetup writes: they go back to a new unit's first,
+    // or the defaults written would be the present settings.
+    clearSetupValues(works);
     initSetup(works);
     writeSetup(works);
     readSetup(works);

@@ -7,17 +7,16 @@
 #include <cstring>
 #include <thread>
 
-double TIME_LONG_PRESS = 0.5;
-int number_ofStep_meter_FWD = 60;
-int number_ofStep_meter_REFL = 60;
-int number_ofStep_meter_SWR = 60;
-int number_ofStep_meter_PW = 60;
-int fattoremedia = 2;
-double PeakDecrement = 1.0;
-int PeakDecrementTime = 1;
-int TimerPeakSec = 3000;
+Relaxed<double> TIME_LONG_PRESS = 0.5;
+Relaxed<int> number_ofStep_meter_FWD = 60;
+Relaxed<int> number_ofStep_meter_REFL = 60;
+Relaxed<int> number_ofStep_meter_SWR = 60;
+Relaxed<int> number_ofStep_meter_PW = 60;
+Relaxed<int> fattoremedia = 2;
+Relaxed<double> PeakDecrement = 1.0;
+Relaxed<int> PeakDecrementTime = 1;
+Relaxed<int> TimerPeakSec = 3000;
 int StepTune1 = 0;
-int CntIP = 0, CntDNS = 0, CntNetMask = 0, CntGateway = 0;
 
 Works* InitGlobalVar(Works* works)
 {
@@ -80,7 +79,7 @@ Works* InitGlobalVar(Works* works)
     works->cpuPercVentola = 70;
     works->cpuTempVentola = 80;
     if (works->setup)
-        works->setup->AutoTuneTipo = '0';
+        setSetupSwitch(works->setup, &Orvosetup::AutoTuneTipo, '0');
 
     TIME_LONG_PRESS = 0.5;
     number_ofStep_meter_FWD = 60;

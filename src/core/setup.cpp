@@ -257,20 +257,34 @@ void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value)
     storeChar(&(s->*field), value);
 }
 
+void clearSetupValues(Works* works)
+{
+    for (const SetupKey& k : setupKeys) {
+        if (k.kind == KEY_DIGIT)
+            works->*k.digitField = 0;
+        else if ((k.kind == KEY_NUMBER || k.kind == KEY_DIRECT) && k.onRead)
+            k.onRead(works, "0");
+    }
+}
+
 void initSetup(Works* works)
 {
     InitGlobalVar(works);
     setSlot(works->remotePassword, "quintabrezza");
     Orvosetup* s = works->setup;
-    // Every slot starts as '1'; text slots keep their terminating zero.
-    memset(s, '1', sizeof *s);
-    s->end = '\0';
+    // Every slot starts as '1'; text slots keep their terminating zero. The record is
+    // filled a byte at a time through the switches' atomic access: the factory default
+    // runs this while other threads poll their switches.
+    char* bytes = reinterpret_cast<char*>(s);
+    for (size_t i = 0; i < sizeof *s; ++i)
+        storeChar(bytes + i, '1');
+    storeChar(&s->end, '\0');
     for (const SetupKey& k : setupKeys)
         if (k.width > 1)
             slotOf(works, k)[k.width - 1] = '\0';
-    s->EnableSpi = s->EnableTouch = s->DelayedTouch = '0';
-    s->EnableRead = s->EnableWrite = s->EnableCAT = '0';
-    s->WebSocket = '1';
+    for (char Orvosetup::* off : {&Orvosetup::EnableSpi, &Orvosetup::EnableTouch, &Orvosetup::DelayedTouch,
+                                  &Orvosetup::EnableRead, &Orvosetup::EnableWrite, &Orvosetup::EnableCAT})
+        storeChar(&(s->*off), '0');
     setSlot(s->Pitch, "2500");
     setSlot(s->Quality, "100");
     setSlot(s->AudioIn, "hw:1");
@@ -283,10 +297,11 @@ void initSetup(Works* works)
     setSlot(s->SerPort, "/dev/ttyUSB1");
     setSlot(s->LinPort, "/dev/ttyAMA0");
     setSlot(s->CatSerialPort, "/dev/ttyUSB1");
-    s->NumAntenna = '1';
-    s->EnablePwrPeak = s->TempMode = s->FreqSensIn = s->EnableFFT = '0';
-    s->Attenuator = s->AttenuatorTune = s->ViewTimeStr = s->ViewTemp = '0';
-    s->AutoTuneMaxCicli = s->PowerUnits = s->SaveScreenIdx = s->AutoTuneMode = '0';
+    for (char Orvosetup::* off : {&Orvosetup::EnablePwrPeak, &Orvosetup::TempMode, &Orvosetup::FreqSensIn,
+                                  &Orvosetup::EnableFFT, &Orvosetup::Attenuator, &Orvosetup::AttenuatorTune,
+                                  &Orvosetup::ViewTimeStr, &Orvosetup::ViewTemp, &Orvosetup::AutoTuneMaxCicli,
+                                  &Orvosetup::PowerUnits, &Orvosetup::SaveScreenIdx, &Orvosetup::AutoTuneMode})
+        storeChar(&(s->*off), '0');
     setSlot(s->FreqPeriodTime, "10");
     setSlot(s->SWRescAutoTune, "0");
     setSlot(s->MaxTemperature, "600");
@@ -295,7 +310,8 @@ void initSetup(Works* works)
     setSlot(s->PSpar2, "150");
     setSlot(s->PSpar3, "900");
     setSlot(s->PSpar4, "100");
-    s->Isteresi1 = s->Isteresi2 = '3';
+    storeChar(&s->Isteresi1, '3');
+    storeChar(&s->Isteresi2, '3');
     setSlot(s->OffsetPlot, "0");
     setSlot(s->TUNEenabled, "0");
     setSlot(s->NumBanco, "1");
@@ -308,7 +324,7 @@ void initSetup(Works* works)
     setSlot(s->MAXbank, "20");
     setSlot(s->BTN_longpress_Time, "5");
     setSlot(s->AudioBuffers, "10");
-    s->AutoTuneTipo = '0';
+    storeChar(&s->AutoTuneTipo, '0');
     setSlot(s->CPUTempVentola, "75");
     setSlot(s->CPUPercVentola, "70");
 }

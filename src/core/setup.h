@@ -69,5 +69,8 @@ char setupSwitch(const Orvosetup* s, char Orvosetup::* field);
 void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value);
 
 void initSetup(Works* works);
+// Puts every value the setup file feeds back to a new record's (zero); initSetup then
+// gives the start-up values, so a later writeSetup writes what a new unit writes.
+void clearSetupValues(Works* works);
 void readSetup(Works* works);
 int writeSetup(Works* works);

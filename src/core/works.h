@@ -307,6 +307,8 @@ struct Works {
     Relaxed<int32_t> copyFrom{0};    // banks of the copy bar
     Relaxed<int32_t> copyTo{0};
     Relaxed<int32_t> resetBank{0};   // bank of the reset bar; maxBank means every bank
+    Relaxed<uint8_t> factoryArmed{0};  // settings item "FACTORY DEFAULT" confirmed (armed)
+    Relaxed<uint8_t> filterView{0};    // settings item "FILTER SETTINGS View": the filter page's switch
     Relaxed<int32_t> divX{16};       // spectrum divisions across: 16 (160 kHz) or 8 (80 kHz)
     Relaxed<int32_t> xRangeEnd{854}; // spectrum entries across the grid: 854 or 427
     // Frequency of the FT-817 follower, Hz (written by the follower, read by the screen loop).
@@ -374,7 +376,11 @@ struct Works {
     Relaxed<int32_t> passCount;
     Relaxed<int32_t> stepCountC;
     Relaxed<int32_t> stepCountL;
+    // The current bank's antenna table. Rows are changed by the key handler (table page,
+    // bank loads) and read by the screen loop and the network servers: under
+    // antennaTableMutex.
     AntennaRow antennaTable[ANT_ROWS] = {};
+    std::mutex antennaTableMutex;
 
     // Amplifier control: band, filter and fan tables, identity blocks, threshold state
     std::vector<ConfigRow> configRows;     // config.txt, loaded once at start-up
@@ -388,17 +394,20 @@ struct Works {
 };
 
 // Globals set by InitGlobalVar and the setup file.
-extern double TIME_LONG_PRESS;
-extern int number_ofStep_meter_FWD;
-extern int number_ofStep_meter_REFL;
-extern int number_ofStep_meter_SWR;
-extern int number_ofStep_meter_PW;
-extern int fattoremedia;
-extern double PeakDecrement;
-extern int PeakDecrementTime;
-extern int TimerPeakSec;
+// Written by readSetup (also from the settings pages' factory default) and the settings
+// editor in the button thread, read by the button reader and the meters: relaxed atomics.
+extern Relaxed<double> TIME_LONG_PRESS;
+// Meter scales: set by InitGlobalVar (also from the settings pages' factory default) and
+// the link thread, read by the screen loop.
+extern Relaxed<int> number_ofStep_meter_FWD;
+extern Relaxed<int> number_ofStep_meter_REFL;
+extern Relaxed<int> number_ofStep_meter_SWR;
+extern Relaxed<int> number_ofStep_meter_PW;
+extern Relaxed<int> fattoremedia;
+extern Relaxed<double> PeakDecrement;
+extern Relaxed<int> PeakDecrementTime;
+extern Relaxed<int> TimerPeakSec;
 extern int StepTune1;
-extern int CntIP, CntDNS, CntNetMask, CntGateway;
 
 // Puts every field of the start-up table back to its start value; returns works.
 Works* InitGlobalVar(Works* works);

@@ -7,6 +7,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "remote/audio.h"
 #include "remote/ws_frames.h"
 #include "transceiver/usb_ids.h"
 
@@ -153,12 +154,6 @@ void relay(Works* works, int fd)
     }
 }
 
-// Number of attached USB sound interfaces of the transceiver (ID 0d8c:01af).
-int soundInterfaces()
-{
-    return std::atoi(readShell("lsusb|grep 0d8c:01af |wc -l").c_str());
-}
-
 // 1 when the maker's transceiver is on the USB bus, 0 when not, -1 when the library failed.
 int transceiverOnUsb()
 {
@@ -285,7 +280,7 @@ int Find_Remote_Settings(Works* works)
         return 2;
     }
     close(fd);
-    if (soundInterfaces() == 0)
+    if (VerifyAudioIXO(works) == 0)
         return 3;
     return 0;
 }

@@ -10,14 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transceiver/usb_ids.h"
+
 struct Works;
 struct libusb_transfer;
-
-// The receiver's identity on the bus: any product of the vendor but the two refused ones.
-constexpr uint16_t usbVendorId = 0x1d50;
-constexpr uint16_t pidIxo = 0x6150;  // the transceiver model
-constexpr uint16_t pidQ1 = 0x6151;   // refused
-constexpr uint16_t pidQ2 = 0x6152;   // refused
 
 constexpr int IQ_TRANSFERS = 4;
 constexpr int IQ_BLOCK_BYTES = 32768;              // 8192 signed 32-bit values, I and Q

@@ -15,6 +15,8 @@ bool onBar(const Works* works, int bar)
     return works->pageIdx == bar;
 }
 
+} // namespace
+
 const char* tuneModeText(uint32_t tuneval)
 {
     switch (DecodeModoFromTuneval(tuneval)) {
@@ -26,8 +28,6 @@ const char* tuneModeText(uint32_t tuneval)
         return "ByP";
     }
 }
-
-} // namespace
 
 void setLowerNumberLabel(int bar, int button, const char* format, int value)
 {

@@ -1,7 +1,12 @@
 #pragma once
 // Run-time labels: each setter rewrites labels of one bar from the live values, and only
 // while that bar is the current one (pageIdx); otherwise it changes nothing.
+#include <cstdint>
+
 struct Works;
+
+// The network mode of a tune value as shown: "CL", "LC", or "ByP" (bypass or none).
+const char* tuneModeText(uint32_t tuneval);
 
 // A bar's lower label of one button, formatted from one number.
 void setLowerNumberLabel(int bar, int button, const char* format, int value);

@@ -88,33 +88,8 @@ void InitMenuOrvo(Works* works)
     setLowerNumberLabel(BAR_MAIN, 3, "%d", works->antenna + 1);
     setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
     setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
-    // The error texts are the shipped descriptors, already in works since start-up
-    // (InitErrorTable); the detail texts set since then are kept.
+    // The error descriptors are filled before the first thread that can list an error
+    // starts (InitErrorTable); filling them again here would drop the detail texts the
+    // link has set during the loading countdown.
     works->menuCount = MENU_ITEMS;
-}
-
-bool menuItemIsAddress(int item)
-{
-    return item >= 9 && item <= 12;  // IP, SUBNET, GATEWAY, DNS
-}
-
-bool menuItemReadOnly(int)
-{
-    return false;  // every settings item can be opened for editing
-}
-
-void DrawParameters(Works*)
-{
-    // The settings pages, tables and status strip are not built yet.
-}
-
-int ModifyParameter(Works*, int)
-{
-    // The settings pages are not built yet: no item changes.
-    return 0;
-}
-
-void ModifytabAntenna(Works*, int)
-{
-    // The bank table page is not built yet: no cell changes.
 }

@@ -45,18 +45,21 @@ struct ButtonBar {
 void setBarLabel(int bar, int button, int line, const char* text);
 ButtonBar barLabels(int bar);
 
-// Fills the bars (with the bank, attenuator and antenna of works), the error texts and
-// menuCount.
+// Fills the bars (with the bank, attenuator and antenna of works) and sets menuCount.
 void InitMenuOrvo(Works* works);
 
 // Settings items that show an address (edited octet by octet) and items that cannot be
-// opened for editing.
+// opened for editing (ui/menu_items.cpp).
 bool menuItemIsAddress(int item);
 bool menuItemReadOnly(int item);
 
-// The settings pages and tables of the lower screen area, and their editing. The settings
-// pages are not built yet: these keep their place in the screen loop and the key handler
-// and change nothing.
+// The view of the lower screen area chosen by the page, the service flags and the status
+// view: the settings menu, the memory table page, the filter page, a service notice or
+// the status strip, drawn into drawBuf (ui/menu_draw.cpp).
 void DrawParameters(Works* works);
+// One button action on the current settings item: 0 ENTER, 1 minus, 2 plus, 3 and 4 the
+// cursor keys of the address items. 1 asks the button reader to repeat a held key
+// (ui/menu_edit.cpp).
 int ModifyParameter(Works* works, int action);
+// One step of the selected cell of the bank table page: direction 0 up, 1 down.
 void ModifytabAntenna(Works* works, int direction);

@@ -18,17 +18,6 @@ using uitest::Station;
 constexpr int SHORT_MS = 100;
 constexpr int LONG_MS = 900;  // well over the default long-press time of 0.5 s
 
-// Presses a key and waits for the key handler's log line of it.
-void pressAndWait(Station& s, int key, int ms, const std::string& logLine)
-{
-    const std::string before = s.ctl().stderrText();
-    size_t seen = 0;
-    for (size_t p = before.find(logLine); p != std::string::npos; p = before.find(logLine, p + 1))
-        ++seen;
-    ASSERT_TRUE(s.unit().pressButton(key, ms));
-    ASSERT_TRUE(s.ctl().waitForStderr(logLine, 10, seen + 1)) << logLine << "\n" << s.ctl().stderrText();
-}
-
 TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBankTable)
 {
     Station s("e2e-keys-views");
@@ -37,12 +26,12 @@ TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBank
         return [=](FrameBuffer* fb) { putString(8, x, 160, text, 0, 0, 0, fb, 0); };
     };
     EXPECT_TRUE(s.waitForPicture("img1", 520, 140, 700, 165, 10, label("REFLECTED", 535)));
-    pressAndWait(s, 6, SHORT_MS, "type to 2");
+    s.press(6, SHORT_MS, "type to 2");
     EXPECT_TRUE(s.waitForPicture("img3", 520, 140, 700, 165, 10, label("SWR", 570)));
     EXPECT_TRUE(s.waitForButton(6, "   VIEW ", "    2", 5));
-    pressAndWait(s, 6, SHORT_MS, "type to 3");
+    s.press(6, SHORT_MS, "type to 3");
     EXPECT_TRUE(s.waitForPicture("img1", 520, 140, 700, 165, 10, label("PRWIN", 560)));
-    pressAndWait(s, 6, SHORT_MS, "type to 4");
+    s.press(6, SHORT_MS, "type to 4");
     // The spectrum view: its picture with the grid's dB label, no meter labels.
     EXPECT_TRUE(s.waitForPicture("m5a", 520, 140, 700, 165, 10, [](FrameBuffer* fb) {
         for (int y : {145, 162})
@@ -53,15 +42,16 @@ TEST(PanelKeysE2E, ViewKeyStepsTheRightMeterThenTheSpectrumAndKeyOneShowsTheBank
         DrawLine(672, 60, 672, 230, 120, 120, 120, fb, 0);
     }));
     s.screenshot("e2e_keys_spectrum");
-    pressAndWait(s, 6, SHORT_MS, "type to 5");
-    pressAndWait(s, 6, SHORT_MS, "type to 1");
+    s.press(6, SHORT_MS, "type to 5");
+    s.press(6, SHORT_MS, "type to 1");
 
     // A long press of key 1 opens the bank table page on its picture; key 1 closes it.
-    pressAndWait(s, 1, LONG_MS, "key 1 (long) on bar 0");
-    EXPECT_TRUE(s.waitForPicture("statusB", 0, 0, 799, 60, 10));
+    s.press(1, LONG_MS, "key 1 (long) on bar 0");
+    // The picture above the page's title.
+    EXPECT_TRUE(s.waitForPicture("statusB", 0, 0, 799, 28, 10));
     EXPECT_TRUE(s.waitForButton(2, " INTERF", "Generic", 5));
     s.screenshot("e2e_keys_bank_table");
-    pressAndWait(s, 1, SHORT_MS, "key 1 on bar 6: back");
+    s.press(1, SHORT_MS, "key 1 on bar 6: back");
     EXPECT_TRUE(s.waitForButton(1, "  MEM", "BANK1", 10));
     EXPECT_TRUE(s.waitForPicture("img1", 0, 0, 799, 20, 10));
 }
@@ -72,7 +62,7 @@ TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     ASSERT_EQ("", s.control("frequency 14100000"));
     ASSERT_TRUE(s.unit().waitForFrame("MT100010000;", true, 10, 1, true)) << "the 20 m row applied";
-    pressAndWait(s, 3, SHORT_MS, "key 3 on bar 0: antenna");
+    s.press(3, SHORT_MS, "key 3 on bar 0: antenna");
     ASSERT_TRUE(s.unit().waitForFrame("SA2;", true, 10, 1, true));
     EXPECT_TRUE(s.waitForButton(3, "   ANT", "     2", 5));
     // The bank's table holds the new antenna on the 20 m row.
@@ -86,9 +76,9 @@ TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
     // then steps to 2 dB.
     EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  StBy", 5));
     const size_t mark = s.unit().wireLog().size();
-    pressAndWait(s, 2, SHORT_MS, "key 2 on bar 0: attenuator");
+    s.press(2, SHORT_MS, "key 2 on bar 0: attenuator");
     EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  0dB", 10));
-    pressAndWait(s, 2, SHORT_MS, "key 2 on bar 0: attenuator");
+    s.press(2, SHORT_MS, "key 2 on bar 0: attenuator");
     EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  2dB", 10));
     std::vector<std::string> sent;
     for (const std::string& t : hostTexts(s.unit().wireLog(), mark))
@@ -106,13 +96,13 @@ TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
     ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
     ASSERT_EQ("", s.control("frequency 14100000"));
     ASSERT_EQ("", s.control("drive 5"));
-    pressAndWait(s, 4, SHORT_MS, "key 4 on bar 0: tune bar");
+    s.press(4, SHORT_MS, "key 4 on bar 0: tune bar");
     EXPECT_TRUE(s.waitForButton(4, "  TUNE", "   Off", 5));
     s.screenshot("e2e_keys_tune_bar");
     // The tuner is bypassed on this row: the bypass key puts it in line first.
-    pressAndWait(s, 5, SHORT_MS, "key 5 on bar 3: tuner bypass");
+    s.press(5, SHORT_MS, "key 5 on bar 3: tuner bypass");
     size_t mark = s.unit().wireLog().size();
-    pressAndWait(s, 4, SHORT_MS, "key 4 on bar 3: tune");
+    s.press(4, SHORT_MS, "key 4 on bar 3: tune");
     ASSERT_TRUE(s.ctl().waitForStderr("START AUTO TUNE", 10));
     // The search's burst on the wire: protection on, the tuning attenuator, thresholds,
     // clear, protection off.
@@ -128,15 +118,15 @@ TEST(PanelKeysE2E, TuneBarKeysStartSearchesAndKeyOneReturns)
     };
     EXPECT_TRUE(burstSince(mark));
     // The tune key again ends the search; key 3 starts the fine search, and ends it.
-    pressAndWait(s, 4, SHORT_MS, "key 4 on bar 3: tune");
+    s.press(4, SHORT_MS, "key 4 on bar 3: tune");
     mark = s.unit().wireLog().size();
-    pressAndWait(s, 3, SHORT_MS, "key 3 on bar 3: fine tune");
+    s.press(3, SHORT_MS, "key 3 on bar 3: fine tune");
     ASSERT_TRUE(s.ctl().waitForStderr("TUNE FINE", 10));
     EXPECT_TRUE(burstSince(mark));
-    pressAndWait(s, 3, SHORT_MS, "key 3 on bar 3: fine tune");
+    s.press(3, SHORT_MS, "key 3 on bar 3: fine tune");
     // The aborted searches listed a warning: key 1 clears it first, then returns.
-    pressAndWait(s, 1, SHORT_MS, "ERRORI");
-    pressAndWait(s, 1, SHORT_MS, "key 1 on bar 3: back");
+    s.press(1, SHORT_MS, "ERRORI");
+    s.press(1, SHORT_MS, "key 1 on bar 3: back");
     EXPECT_TRUE(s.waitForButton(4, "  TUNE", " ", 10));
     EXPECT_TRUE(s.waitForButton(6, "   VIEW ", "    1", 5));
 }
@@ -152,7 +142,7 @@ TEST(PanelKeysE2E, ResetKeyClearsAProtectionFaultThroughTheBiasResetBurst)
     EXPECT_TRUE(s.waitForColourNear(8, 373, {255, 30, 0}, 5));
     s.screenshot("e2e_keys_fault");
     const size_t mark = s.unit().wireLog().size();
-    pressAndWait(s, 1, SHORT_MS, "ResetBiasCmd");
+    s.press(1, SHORT_MS, "ResetBiasCmd");
     ASSERT_TRUE(s.ctl().waitForStderr("End Gest Errori", 10));
     ASSERT_EQ("", s.control("reading fault 0"));  // the board's protection released
     // The burst in its order: clear the protection, protection off, amplifier state, attenuator.
@@ -173,7 +163,7 @@ TEST(PanelKeysE2E, ResetKeyClearsAProtectionFaultThroughTheBiasResetBurst)
     // A comm error (4) after the hold-off can be listed again once RESET removed it.
     s.unit().board().injectFault(sim::Fault::silence(4, "FM"));
     ASSERT_TRUE(s.ctl().waitForStderr("err:4\n", 20));
-    pressAndWait(s, 1, SHORT_MS, "Del temp err: 4");
+    s.press(1, SHORT_MS, "Del temp err: 4");
     sleep(3);
     s.unit().board().injectFault(sim::Fault::silence(4, "FM"));
     EXPECT_TRUE(s.ctl().waitForStderr("err:4\n", 20, 2)) << s.ctl().stderrText();

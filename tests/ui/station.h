@@ -47,9 +47,27 @@ public:
         unit_.stop();
         std::filesystem::remove_all(unit_.root());
     }
+    // Stops the controller in order and starts it again on the same root (a restart of the
+    // unit with its settings kept).
+    void restart()
+    {
+        ctl_->terminate();
+        ctl_->waitExit(30);
+        ctl_ = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, unit_.root(), AMPCTL_BUILD_DIR "/pictures");
+    }
     sim::SimUnit& unit() { return unit_; }
     sim::ControllerProcess& ctl() { return *ctl_; }
     std::string control(const std::string& line) { return sim::applyControlLine(unit_.board(), line, &physics_); }
+    // Presses a key for ms and waits for one more of the key handler's log line of it.
+    void press(int key, int ms, const std::string& logLine)
+    {
+        const std::string before = ctl_->stderrText();
+        size_t seen = 0;
+        for (size_t p = before.find(logLine); p != std::string::npos; p = before.find(logLine, p + 1))
+            ++seen;
+        ASSERT_TRUE(unit_.pressButton(key, ms));
+        ASSERT_TRUE(ctl_->waitForStderr(logLine, 10, seen + 1)) << logLine << "\n" << ctl_->stderrText();
+    }
     // The screen loop runs once start-up has drawn its first screen.
     bool waitForScreenLoop() { return ctl_->waitForStderr("Timer thread started", 40); }
 
