@@ -18,6 +18,7 @@ constexpr int VALUE_MAX = 511;
 // Measurements the walks may use; the polish and the confirmation after them add a few.
 constexpr int WALK_BUDGET = 84;
 constexpr int POLISH_BUDGET = 92;
+constexpr int RING_SIZE = 8;
 // The most a walk of a poor match may use (see walkBudget).
 constexpr int POOR_WALK_BUDGET = 150;
 constexpr int CONFIRM_COUNT = 3;
@@ -98,6 +99,7 @@ struct Climb {
     Setting line;                   // the best point of the present line so far
     Bracket inner;
     Setting polished;               // the centre of the polish
+    int polishReach = 1;            // relay steps from the centre to its ring
 };
 Climb climb;
 
@@ -425,17 +427,23 @@ void startConfirm()
         climb.batch.push_back(close[i]->at);
 }
 
-// The single-step neighbours of the best so far, on both banks and diagonally.
-void startPolish()
+// The ring of neighbours reach relay steps from the best so far, on both banks and
+// diagonally (kept inside the banks' range). Near the best, one step changes the reading
+// about as much as the bridge's noise does, so a ring of single steps can stall beside a
+// lower point that a ring of two steps sees.
+void startPolish(int reach)
 {
     climb.phase = Phase::Polish;
     climb.batch.clear();
     climb.polished = bestOverall()->at;
+    climb.polishReach = reach;
     const Setting p = climb.polished;
     for (int dl = -1; dl <= 1; ++dl)
-        for (int dc = -1; dc <= 1; ++dc)
-            if ((dl != 0 || dc != 0) && !readingOf({p.side, p.l + dl, p.c + dc}))
-                ask({p.side, p.l + dl, p.c + dc});
+        for (int dc = -1; dc <= 1; ++dc) {
+            const Setting s{p.side, std::clamp(p.l + dl * reach, 0, VALUE_MAX), std::clamp(p.c + dc * reach, 0, VALUE_MAX)};
+            if (s != p && !readingOf(s))
+                ask(s);
+        }
 }
 
 void nextWalkOrPolish()
@@ -448,7 +456,7 @@ void nextWalkOrPolish()
     if (!climb.walks.empty() && bestOverall()->mean() > GOOD_MATCH && cnttune < WALK_BUDGET)
         startWalk(climb.walks.front());
     else
-        startPolish();
+        startPolish(1);
 }
 
 // The valley's next point: the outer bank moved from the centre (or to the parabola's vertex),
@@ -546,15 +554,18 @@ bool advance()
             break;
         case Phase::Walk:
             if (cnttune >= walkBudget())
-                startPolish();
+                startPolish(1);
             else
                 walkStep();
             break;
         case Phase::Polish: {
-            // Moved to a better neighbour: look around it too, while the budget lasts.
+            // Moved to a better neighbour: look around it too, while the budget lasts; a
+            // ring that found nothing lower is followed by one twice as wide, once.
             const Setting best = bestOverall()->at;
             if (best != climb.polished && cnttune < POLISH_BUDGET)
-                startPolish();
+                startPolish(1);
+            else if (climb.polishReach == 1 && cnttune + RING_SIZE <= POLISH_BUDGET)
+                startPolish(2);
             else
                 startConfirm();
             if (climb.phase == Phase::Confirm && climb.batch.empty()) {

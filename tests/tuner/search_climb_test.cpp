@@ -180,15 +180,17 @@ TEST(ClimbSearch, HardLoadsEndNoWorseThanTheCompleteSearch)
 {
     // Loads whose match lies at the end of a relay bank, where the match is sharp: the 80 m
     // short vertical (best near the top of the inductor, the capacitor at 2), the 80 m dipole
-    // (no match below 6.0; the climb must still end as low as the complete search) and a very
+    // (no match below 6.0; the climb must still end as low as the complete search), a very
     // high inductive impedance at 16.35 MHz, whose lines read the bridge's top (SWR 100) over
-    // most of the inductor. The climb may take more than a hundred polls here, but ends by
+    // most of the inductor, and a very low one at 14.78 MHz matched with the inductor at 0,
+    // where a single relay step changes the reading by little more than the bridge's noise. The climb may take more than a hundred polls here, but ends by
     // itself within the cycle limit, no worse than the complete search on exact readings, and
     // stores its tune when it is clearly below 6.0.
     const Load loads[] = {
         {"vertical 3.6", sim::shortVertical().impedance(3.6e6), 3.6e6},
         {"dipole 3.6", sim::resonantDipole().impedance(3.6e6), 3.6e6},
         {"very high 16.35", {11548.2, 24684.3}, 16.35e6},
+        {"very low 14.78", {2.5, 11.1}, 14.781e6},
     };
     uint32_t seed = 11;
     for (const Load& load : loads) {
