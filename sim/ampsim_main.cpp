@@ -151,6 +151,8 @@ int main(int argc, char** argv)
         return 1;
     }
     unit->board().state().setPhysics(physics.hook());
+    // The maker's transceiver's carriers are the board's drive.
+    unit->transceivers()->setDriveHook([&physics](double watts) { physics.setDrivePower(watts); });
     const std::string& r = unit->root();
     const std::string shot = sim::screenshotToolPath();
     std::printf("ampsim: simulated unit in %s\n", r.c_str());
@@ -171,6 +173,9 @@ int main(int argc, char** argv)
                 "                   echo 'button 3 down' > ... then 'button 3 up'\n"
                 "                   echo 'key F12' > ...      (keyboard: F10, F11, F12, SYSRQ or a key code)\n",
                 unit->path("sim/control").c_str());
+    std::printf("  transceivers     %s: the maker's transceiver (or 'trx ft817'), %s: its CAT port\n"
+                "                   echo 'trx freq 7100000' > ...   echo 'trx tx on' > ...   (see sim/transceiver_control.h)\n",
+                unit->path("dev/ttyUSB1").c_str(), unit->path("dev/DODUVOV0").c_str());
 
     std::unique_ptr<sim::ControllerProcess> ctl;
     if (!ampctl.empty()) {
@@ -194,7 +199,7 @@ int main(int argc, char** argv)
     std::mutex controlMutex;
     const sim::ControlApplier apply = [&](std::string_view text) {
         std::lock_guard lock(controlMutex);
-        const sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel()};
+        const sim::ControlTargets targets{&unit->board(), &physics, unit->frontPanel(), unit->transceivers()};
         return sim::applyControlText(targets, text);
     };
     std::unique_ptr<sim::WebPanel> web;

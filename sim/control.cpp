@@ -1,6 +1,7 @@
 #include "control.h"
 
 #include "antenna_loads.h"
+#include "transceiver_control.h"
 #include "tuning_session.h"
 
 #include <cstdlib>
@@ -280,6 +281,8 @@ std::string applyControlLine(const ControlTargets& targets, std::string_view lin
     const std::vector<std::string> w = words(line);
     if (w.empty() || w[0][0] == '#')
         return "";
+    if (isTransceiverCommand(w[0]))
+        return targets.transceivers ? applyTransceiverLine(*targets.transceivers, w) : "no transceivers for " + w[0];
     if (isPanelCommand(w[0]))
         return targets.panel ? applyPanelLine(*targets.panel, w) : "no front panel for " + w[0];
     if (!targets.board)

@@ -33,10 +33,12 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
+// The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
 // Lines starting with "#" and blank lines are skipped.
 #include "amp_board.h"
 #include "board_physics.h"
 #include "front_panel.h"
+#include "transceiver_ports.h"
 
 #include <string>
 #include <string_view>
@@ -48,6 +50,7 @@ struct ControlTargets {
     AmpBoard* board = nullptr;
     BoardPhysics* physics = nullptr; // the board's physical model, nullptr when it has none
     FrontPanel* panel = nullptr;
+    TransceiverPorts* transceivers = nullptr;
 };
 
 // Applies one line; returns "" on success, else what is wrong with it.

@@ -35,7 +35,6 @@ void SimUnit::start(const std::string& rootDir)
 
     boardPty_ = std::make_unique<Pty>();
     usb0Pty_ = std::make_unique<Pty>();
-    usb1Pty_ = std::make_unique<Pty>();
 
     panel_ = std::make_unique<FrontPanel>(root_);
 
@@ -51,7 +50,7 @@ void SimUnit::start(const std::string& rootDir)
     // The links last: when they appear, the lines behind them are served.
     boardPty_->link(path("dev/ttyAMA0"));
     usb0Pty_->link(path("dev/ttyUSB0"));
-    usb1Pty_->link(path("dev/ttyUSB1"));
+    transceivers_ = std::make_unique<TransceiverPorts>(root_);
 }
 
 SimUnit::~SimUnit()
@@ -79,31 +78,28 @@ void SimUnit::stop()
     // The links go with their pseudo-terminals (only when they still point at them).
     boardPty_.reset();
     usb0Pty_.reset();
-    usb1Pty_.reset();
+    transceivers_.reset();
 }
 
 void SimUnit::drainLoop()
 {
-    // The transceiver ports have no models yet: whatever the controller writes there is
-    // read and dropped, so its writes never block on a full line.
+    // dev/ttyUSB0 has no model: whatever the controller writes there is read and dropped,
+    // so its writes never block on a full line.
     char buf[512];
     while (running_) {
-        pollfd fds[3] = {{usb0Pty_->master(), POLLIN, 0}, {usb1Pty_->master(), POLLIN, 0},
-                         {drainWake_[0], POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
+        pollfd fds[2] = {{usb0Pty_->master(), POLLIN, 0}, {drainWake_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
-        if (fds[2].revents)
+        if (fds[1].revents)
             break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents & POLLIN) {
-                while (::read(fds[i].fd, buf, sizeof buf) > 0) {
-                }
+        if (fds[0].revents & POLLIN) {
+            while (::read(fds[0].fd, buf, sizeof buf) > 0) {
             }
         }
-        if ((fds[0].revents | fds[1].revents) & (POLLHUP | POLLERR)) {
+        if (fds[0].revents & (POLLHUP | POLLERR)) {
             pollfd w{drainWake_[0], POLLIN, 0};
             poll(&w, 1, 20);
         }

@@ -10,8 +10,8 @@
 //   unit.stop();
 //
 // While the unit runs, dev/ttyAMA0 points at the pseudo-terminal the amplifier board
-// serves; dev/ttyUSB0 and dev/ttyUSB1 point at pseudo-terminals whose input is drained
-// and dropped (the transceiver models come later). The simulator keeps a descriptor of
+// serves; dev/ttyUSB1 and dev/DODUVOV0 at the transceivers' (transceiver_ports.h:
+// unit.transceivers()); dev/ttyUSB0 at a pseudo-terminal whose input is drained and dropped. The simulator keeps a descriptor of
 // each pseudo-terminal's slave side open, so the controller may close and reopen the
 // port at will. The front panel (buttons on dev/mem, the keyboard FIFO) is served by a
 // FrontPanel:
@@ -22,6 +22,7 @@
 #include "controller_process.h"
 #include "front_panel.h"
 #include "root_builder.h"
+#include "transceiver_ports.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -51,6 +52,8 @@ public:
     const std::string& root() const { return root_; }
     AmpBoard& board() { return *board_; }
     WireLog& wire() { return wire_; }
+    // The transceivers on dev/ttyUSB1 and dev/DODUVOV0; nullptr once the unit has stopped.
+    TransceiverPorts* transceivers() { return transceivers_.get(); }
 
     // A copy of every frame so far, both directions.
     std::vector<WireEntry> wireLog() const { return wire_.entries(); }
@@ -94,7 +97,8 @@ private:
     SimOptions options_;
     WireLog wire_;
     std::unique_ptr<AmpBoard> board_;
-    std::unique_ptr<Pty> boardPty_, usb0Pty_, usb1Pty_;
+    std::unique_ptr<Pty> boardPty_, usb0Pty_;
+    std::unique_ptr<TransceiverPorts> transceivers_;
     std::unique_ptr<FrontPanel> panel_;
     int drainWake_[2] = {-1, -1};
     std::thread drainThread_;

@@ -46,20 +46,73 @@ struct ErrorDescriptor {
     char detail[30] = {};
 };
 
-// The transceiver parameter record is filled by the transceiver link; until then it only
-// carries the fields main and the screen loop read.
+// The transceiver's parameter record: 52 signed 32-bit slots in the order the transceiver
+// link fills them (slot 21 is never written). A negative value in a level slot (sqlLevel,
+// nrLevel, nbLevel, attLevel, lpLevel, anLevel, volLevel, volAuxLevel, volSideLevel) means
+// off, with the last level equal to minus that value. Guarded by serMut; readers take a copy
+// (getParameters).
 struct SerParam {
-    uint32_t frequency = 0;
-    int32_t txFlag = 0;  // 1 while the transceiver transmits
-    int32_t anReq = 0;   // the amplifier "AN" state the transceiver asks for
+    int32_t stat6 = 0;      // 0
+    int32_t vfoB = 0;       // 1: VFO B is the active VFO
+    int32_t freqOfB = 0;    // 2: the frequency of the frame belongs to VFO B
+    int32_t frequency = 0;  // 3: operating frequency, Hz
+    int32_t freqRaw = 0;    // 4
+    int32_t freqA = 0;      // 5
+    int32_t freqB = 0;      // 6
+    int32_t freqM = 0;      // 7
+    int32_t freqPrev = 0;   // 8
+    int32_t freqLast = 0;   // 9
+    int32_t txFlag = 0;     // 10: 1 while the transceiver transmits
+    int32_t st9b5 = 0;      // 11
+    int32_t st9b4 = 0;      // 12
+    int32_t mode = 0;       // 13
+    int32_t modeRaw = 0;    // 14
+    int32_t modeA = 0;      // 15
+    int32_t modeB = 0;      // 16
+    int32_t audioSel = 0;   // 17
+    int32_t sw3 = 0;        // 18
+    int32_t sw2 = 0;        // 19
+    int32_t sw1 = 0;        // 20
+    int32_t unused21 = 0;   // 21
+    int32_t sw0 = 0;        // 22
+    int32_t sqlLevel = 0;   // 23
+    int32_t flt2 = 0;       // 24
+    int32_t fltHi = 0;      // 25
+    int32_t fltLo = 0;      // 26
+    int32_t fltMid = 0;     // 27
+    int32_t fltIdx = 0;     // 28
+    int32_t nrLevel = 0;    // 29
+    int32_t nbLevel = 0;    // 30
+    int32_t st13b5 = 0;     // 31
+    int32_t st13b4 = 0;     // 32
+    int32_t sel16 = 0;      // 33
+    int32_t sel17 = 0;      // 34
+    int32_t sel18 = 0;      // 35
+    int32_t sel19a = 0;     // 36
+    int32_t sel19b = 0;     // 37
+    int32_t attLevel = 0;   // 38
+    int32_t lpLevel = 0;    // 39
+    int32_t anLevel = 0;    // 40
+    int32_t sw20 = 0;       // 41
+    int32_t volLevel = 0;   // 42
+    int32_t volAuxLevel = 0;  // 43
+    int32_t volSideLevel = 0; // 44
+    int32_t shift12 = 0;    // 45
+    int32_t level21 = 0;    // 46
+    int32_t shift20 = 0;    // 47
+    int32_t anReq = 0;      // 48: the amplifier "AN" state the transceiver asks for
+    int32_t st11b4 = 0;     // 49
+    int32_t freqOfM = 0;    // 50: the frequency of the frame is the memory channel's
+    int32_t stat32 = 0;     // 51
 };
+static_assert(sizeof(SerParam) == 52 * sizeof(int32_t));
 
-// Spectrum lines shared by the receiver stream and the screen: a small header and two
-// arrays of 1024 values.
+// Entries of a spectrum line across the plot; index 427 is the operating frequency.
+constexpr int SPECTRUM_ENTRIES = 854;
+// The transceiver's latest spectrum line in dB, written by the transceiver link under serMut
+// (entries past SPECTRUM_ENTRIES stay at the floor); readers take a copy under the same lock.
 struct SpectrumRecord {
-    int32_t header[16] = {};
-    int32_t line[1024] = {};
-    int32_t peak[1024] = {};
+    float trace[1024] = {};
 };
 
 struct Works {

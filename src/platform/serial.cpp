@@ -2,7 +2,10 @@
 
 #include "platform/paths.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -43,4 +46,23 @@ bool serialWaitReadable(int fd, int timeoutMs)
 {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
+}
+
+size_t writeSerialAll(int fd, const void* data, size_t length, int attempts)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    int stalls = 0;
+    while (done < length) {
+        const ssize_t n = write(fd, bytes + done, length - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            stalls = 0;
+        } else if ((n == 0 || errno == EINTR || errno == EAGAIN) && ++stalls < attempts) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            break;
+        }
+    }
+    return done;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Serial ports through plain termios, on whatever path the settings name (mapped to the root).
+#include <cstddef>
 #include <string_view>
 #include <termios.h>
 
@@ -22,3 +23,7 @@ int openSerialPort(std::string_view absPath, const SerialSettings& settings);
 int serialBytesWaiting(int fd);
 // Waits up to timeoutMs for the descriptor to become readable; true when it is.
 bool serialWaitReadable(int fd, int timeoutMs);
+// Writes the whole length, continuing after short writes and retrying a line that is
+// momentarily full; gives up after `attempts` writes in a row that make no progress or on an
+// error. Returns the bytes written (less than length when it gave up).
+size_t writeSerialAll(int fd, const void* data, size_t length, int attempts = 100);

@@ -219,8 +219,10 @@ void followTransceiver(Works* works, const SerParam& parameters, TimerLoopState&
 {
     if (works->interfaceMode != 1)
         return;
+    // The transceiver's transmit flag every frame: a search waiting for the transmission
+    // must see it also when the amplifier already reports its carrier.
+    works->txOn = parameters.txFlag == 1 ? 1 : 0;
     if (!ampTransmitting(works)) {
-        works->txOn = parameters.txFlag == 1 ? 1 : 0;
         if (parameters.anReq != works->anState && works->tuneStatus != 1 && works->txOn == 0 &&
             !(works->tuneHold & 0x30)) {
             works->anState = parameters.anReq;

@@ -5,7 +5,10 @@
 #include "display/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <iterator>
+#include <mutex>
 
 int RefLevel = -110;
 int RefPos = 0;
@@ -91,16 +94,21 @@ void DrawGrid(Works* works)
         snprintf(text, sizeof text, m > 0 ? "+%d" : "%d", m);
         putString(6, m == 0 ? x : x - 10, grid.b_bottom + 13, text, SCALE_GREY, SCALE_GREY, SCALE_GREY, fb, 0);
     }
-    if (works->spectrum) {
+    if (works->spectrum && works->serMut) {
+        // A copy of the line taken under the writer's lock, so the trace is one whole line.
+        std::array<float, 1024> values;
+        {
+            std::lock_guard<std::mutex> lock(*works->serMut);
+            std::copy(std::begin(works->spectrum->trace), std::end(works->spectrum->trace), values.begin());
+        }
         // The 80 kHz view shows the middle half of the line, around the operating frequency.
-        const int first = grid.divX == 16 ? 0 : 213;
-        const int32_t* values = works->spectrum->peak;
+        const size_t first = grid.divX == 16 ? 0 : 213;
         const float offset = static_cast<float>(works->offsetPlot);
-        for (int i = 0; i + 1 < grid.xRangeEnd && first + i + 1 < 1024; ++i) {
-            const PlotPoint a = CalculatePoint(static_cast<float>(low), static_cast<float>(high), i,
-                                               static_cast<float>(values[first + i]) + offset);
-            const PlotPoint b = CalculatePoint(static_cast<float>(low), static_cast<float>(high), i + 1,
-                                               static_cast<float>(values[first + i + 1]) + offset);
+        for (int i = 0; i + 1 < grid.xRangeEnd && first + static_cast<size_t>(i) + 1 < values.size(); ++i) {
+            const size_t at = first + static_cast<size_t>(i);
+            const PlotPoint a = CalculatePoint(static_cast<float>(low), static_cast<float>(high), i, values[at] + offset);
+            const PlotPoint b =
+                CalculatePoint(static_cast<float>(low), static_cast<float>(high), i + 1, values[at + 1] + offset);
             DrawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y), 250,
                      0, 150, fb, 0);
         }

@@ -250,7 +250,7 @@ TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
     works->reloadImg = 0;
     auto spectrum = std::make_unique<SpectrumRecord>();
     for (int i = 0; i < 1024; ++i)
-        spectrum->peak[i] = -100 + static_cast<int>(30 * std::exp(-(i - 427) * (i - 427) / 200.0)) + (i * 7) % 5;
+        spectrum->trace[i] = static_cast<float>(-100 + static_cast<int>(30 * std::exp(-(i - 427) * (i - 427) / 200.0)) + (i * 7) % 5);
     works->spectrum = spectrum.get();
 
     for (int page = 1; page <= 5; ++page) {

@@ -121,6 +121,14 @@ TEST(ScreenLoop, TransceiverAnRequestIsFollowedOnlyWhenIdle)
     f.works->tuneHold = 0;
     followTransceiver(f.works.get(), f.parameters, f.state);
     EXPECT_EQ(0, f.works->anState);
+    // The amplifier already reports the carrier: the transmit flag still reaches txOn (a
+    // search waits for it), the AN request does not reach anState.
+    f.works->statoAmp[1] = 1;
+    f.parameters.txFlag = 1;
+    f.parameters.anReq = 1;
+    followTransceiver(f.works.get(), f.parameters, f.state);
+    EXPECT_EQ(1, f.works->txOn);
+    EXPECT_EQ(0, f.works->anState);
 }
 
 TEST(ScreenLoop, TransmitStartsOneTuneAndAMissingCarrierAbandonsTheKeyTune)

@@ -1,0 +1,231 @@
+#include "transceiver_ports.h"
+
+#include "platform/clock.h"
+#include "root_builder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+// Bytes kept for a line the controller does not read; beyond them new messages are dropped
+// whole, as a transceiver's messages are lost on a line nobody listens to.
+constexpr size_t kBacklogLimit = 8192;
+
+std::string readAll(int fd)
+{
+    std::string in;
+    char buf[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        in.append(buf, static_cast<size_t>(n));
+    return in;
+}
+
+void flush(int fd, std::string& out)
+{
+    while (!out.empty()) {
+        const ssize_t n = ::write(fd, out.data(), out.size());
+        if (n <= 0)
+            return;
+        out.erase(0, static_cast<size_t>(n));
+    }
+}
+
+double period(double perSecond)
+{
+    return perSecond > 0 ? 1.0 / perSecond : 0;
+}
+
+} // namespace
+
+TransceiverPorts::TransceiverPorts(const std::string& root)
+{
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("pipe2 failed");
+    running_ = true;
+    thread_ = std::thread([this] { run(); });
+    serial_.link(rootPath(root, "dev/ttyUSB1"));
+    cat_.link(rootPath(root, "dev/DODUVOV0"));
+}
+
+TransceiverPorts::~TransceiverPorts()
+{
+    stop();
+    for (int fd : wake_)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void TransceiverPorts::stop()
+{
+    if (!running_.exchange(false))
+        return;
+    const char c = 'q';
+    [[maybe_unused]] ssize_t n = ::write(wake_[1], &c, 1);
+    thread_.join();
+}
+
+void TransceiverPorts::setConnected(SerialTransceiver which)
+{
+    std::lock_guard lock(mutex_);
+    connected_ = which;
+}
+
+SerialTransceiver TransceiverPorts::connected() const
+{
+    std::lock_guard lock(mutex_);
+    return connected_;
+}
+
+void TransceiverPorts::setRates(double parametersPerSecond, double spectraPerSecond)
+{
+    {
+        std::lock_guard lock(mutex_);
+        parameterPeriod_ = period(parametersPerSecond);
+        spectrumPeriod_ = period(spectraPerSecond);
+    }
+    const char c = 'r';
+    [[maybe_unused]] ssize_t n = ::write(wake_[1], &c, 1);
+}
+
+void TransceiverPorts::setDriveHook(std::function<void(double)> hook)
+{
+    std::lock_guard hookLock(hookMutex_);
+    driveHook_ = std::move(hook);
+    std::lock_guard lock(mutex_);
+    lastDrive_ = -1;  // the next notification tells the new hook the present drive
+}
+
+void TransceiverPorts::maker(const std::function<void(MakerTransceiver&)>& change)
+{
+    {
+        std::lock_guard lock(mutex_);
+        change(maker_);
+    }
+    notifyDrive();
+}
+
+void TransceiverPorts::ft817(const std::function<void(Ft817&)>& change)
+{
+    std::lock_guard lock(mutex_);
+    change(ft817_);
+}
+
+void TransceiverPorts::catPort(const std::function<void(CatUsbPort&)>& change)
+{
+    std::lock_guard lock(mutex_);
+    change(catPort_);
+}
+
+MakerTransceiver TransceiverPorts::makerState() const
+{
+    std::lock_guard lock(mutex_);
+    return maker_;
+}
+
+Ft817 TransceiverPorts::ft817State() const
+{
+    std::lock_guard lock(mutex_);
+    return ft817_;
+}
+
+CatUsbPort TransceiverPorts::catPortState() const
+{
+    std::lock_guard lock(mutex_);
+    return catPort_;
+}
+
+void TransceiverPorts::notifyDrive()
+{
+    std::lock_guard hookLock(hookMutex_);
+    double drive;
+    {
+        std::lock_guard lock(mutex_);
+        drive = connected_ == SerialTransceiver::Maker ? maker_.drivePower() : 0;
+        if (drive == lastDrive_)
+            return;
+        lastDrive_ = drive;
+    }
+    if (driveHook_)
+        driveHook_(drive);
+}
+
+// The maker's transceiver's messages that are due (called under the lock).
+void TransceiverPorts::stream(double now, std::string& out)
+{
+    if (connected_ != SerialTransceiver::Maker)
+        return;
+    const auto due = [&](double& next, double every) {
+        if (every <= 0 || now < next)
+            return false;
+        next = std::max(next + every, now);
+        return true;
+    };
+    if (due(nextParameters_, parameterPeriod_) && out.size() < kBacklogLimit) {
+        out += maker_.nextParameterMessage();
+        ++sent_;
+    }
+    if (due(nextSpectrum_, spectrumPeriod_) && out.size() < kBacklogLimit) {
+        out += maker_.spectrumMessage();
+        ++sent_;
+    }
+}
+
+void TransceiverPorts::run()
+{
+    while (running_) {
+        const double now = monoSeconds();
+        int timeoutMs = 200;
+        {
+            std::lock_guard lock(mutex_);
+            stream(now, serialOut_);
+            if (connected_ == SerialTransceiver::Maker) {
+                for (const auto& [next, every] : {std::pair{nextParameters_, parameterPeriod_},
+                                                  std::pair{nextSpectrum_, spectrumPeriod_}})
+                    if (every > 0)
+                        timeoutMs = std::min(timeoutMs, static_cast<int>(std::max(0.0, next - now) * 1000) + 1);
+            }
+        }
+        flush(serial_.master(), serialOut_);
+        flush(cat_.master(), catOut_);
+
+        pollfd fds[3] = {{serial_.master(), static_cast<short>(POLLIN | (serialOut_.empty() ? 0 : POLLOUT)), 0},
+                         {cat_.master(), static_cast<short>(POLLIN | (catOut_.empty() ? 0 : POLLOUT)), 0},
+                         {wake_[0], POLLIN, 0}};
+        if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR)
+            break;
+        if (fds[2].revents & POLLIN)
+            readAll(wake_[0]);
+        if (fds[0].revents & POLLIN) {
+            const std::string in = readAll(serial_.master());
+            {
+                std::lock_guard lock(mutex_);
+                if (connected_ == SerialTransceiver::Maker)
+                    maker_.receive(in);
+                else if (connected_ == SerialTransceiver::Ft817 && serialOut_.size() < kBacklogLimit)
+                    serialOut_ += ft817_.receive(in);
+            }
+            notifyDrive();
+        }
+        if (fds[1].revents & POLLIN) {
+            const std::string in = readAll(cat_.master());
+            std::lock_guard lock(mutex_);
+            if (catOut_.size() < kBacklogLimit)
+                catOut_ += catPort_.receive(in);
+        }
+        // A line whose other side reports an error is not polled in a tight loop.
+        if ((fds[0].revents | fds[1].revents) & (POLLHUP | POLLERR)) {
+            pollfd w{wake_[0], POLLIN, 0};
+            poll(&w, 1, 20);
+        }
+    }
+}
+
+} // namespace sim

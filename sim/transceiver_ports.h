@@ -1,0 +1,83 @@
+#pragma once
+// The transceivers of the simulated unit on their pseudo-terminals, served by one thread:
+//
+//   dev/ttyUSB1     the transceiver serial line: the maker's transceiver (streaming its
+//                   parameter frames and spectrum lines) or an FT-817, whichever is plugged
+//                   in (setConnected); with neither, what the controller writes is dropped
+//   dev/DODUVOV0    the transceiver's USB CAT port
+//
+//   ports.maker([](sim::MakerTransceiver& t) { t.vfo = 'B'; });   // under the ports' lock
+//   ports.setDriveHook([&](double w) { physics.setDrivePower(w); });
+//
+// The drive hook is called (outside the lock) whenever the maker's transceiver's drive power
+// changes: keyed by the operator, its tune carrier started by "TU120;TX2;", or "RX;".
+#include "pty.h"
+#include "transceivers.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace sim {
+
+enum class SerialTransceiver { None, Maker, Ft817 };
+
+class TransceiverPorts {
+public:
+    explicit TransceiverPorts(const std::string& root);
+    ~TransceiverPorts();
+    TransceiverPorts(const TransceiverPorts&) = delete;
+    TransceiverPorts& operator=(const TransceiverPorts&) = delete;
+
+    void setConnected(SerialTransceiver which);
+    SerialTransceiver connected() const;
+    // Messages a second of the maker's transceiver (0 stops that kind).
+    void setRates(double parametersPerSecond, double spectraPerSecond);
+    void setDriveHook(std::function<void(double watts)> hook);
+
+    // Changes or reads a model under the lock (the drive hook follows a change).
+    void maker(const std::function<void(MakerTransceiver&)>& change);
+    void ft817(const std::function<void(Ft817&)>& change);
+    void catPort(const std::function<void(CatUsbPort&)>& change);
+    // Copies, for tests.
+    MakerTransceiver makerState() const;
+    Ft817 ft817State() const;
+    CatUsbPort catPortState() const;
+    // Messages written to the serial line so far.
+    unsigned long messagesSent() const { return sent_; }
+
+    std::string serialPtyName() const { return serial_.slaveName(); }
+
+    void stop();
+
+private:
+    void run();
+    void notifyDrive();
+    void stream(double now, std::string& out);
+
+    mutable std::mutex mutex_;
+    Pty serial_;
+    Pty cat_;
+    MakerTransceiver maker_;
+    Ft817 ft817_;
+    CatUsbPort catPort_;
+    SerialTransceiver connected_ = SerialTransceiver::Maker;
+    double parameterPeriod_ = 0.1;
+    double spectrumPeriod_ = 0.1;
+    double nextParameters_ = 0;
+    double nextSpectrum_ = 0;
+    std::function<void(double)> driveHook_;
+    double lastDrive_ = 0;
+    std::mutex hookMutex_;
+    std::atomic<unsigned long> sent_{0};
+    std::string serialOut_;  // bytes waiting for room on the line, the thread's own
+    std::string catOut_;
+    int wake_[2] = {-1, -1};
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+} // namespace sim
