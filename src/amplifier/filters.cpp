@@ -36,8 +36,8 @@ void LoadTabFiltri(Works* works)
         row.freqStart = in.nextUnsigned();
         row.freqStop = in.nextUnsigned();
         row.enabled = static_cast<uint8_t>(in.nextInt());
-        logErr("Filter %i %ld,%ld,%x\n", index, static_cast<long>(row.freqStart), static_cast<long>(row.freqStop),
-               row.enabled);
+        logErr("Filter %i %lu,%lu,%x\n", index, static_cast<unsigned long>(row.freqStart),
+               static_cast<unsigned long>(row.freqStop), row.enabled);
         index++;
     }
 }
@@ -47,8 +47,9 @@ std::string filterFileText(const Works* works)
     std::string text = FILTER_HEADER;
     char line[80];
     for (const FilterRow& row : works->filterTable) {
-        snprintf(line, sizeof line, "%ld\t\t%ld\t\t%i \n", static_cast<long>(row.freqStart),
-                 static_cast<long>(row.freqStop), row.enabled);
+        // Unsigned as read: a band edge above 2^31 Hz must come back the same on a 32-bit board.
+        snprintf(line, sizeof line, "%lu\t\t%lu\t\t%i \n", static_cast<unsigned long>(row.freqStart),
+                 static_cast<unsigned long>(row.freqStop), row.enabled);
         text += line;
     }
     return text;

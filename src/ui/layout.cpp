@@ -215,8 +215,9 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     statusLine(works, 154, "POWER", text);
 
     const bool serialOn = s && setupSwitch(s, &Orvosetup::enaser) == '1';
-    snprintf(text, sizeof text, "%ldHz(%ld)", static_cast<long>(serialOn ? works->frequency : works->freqMeasured),
-             static_cast<long>(parameters.frequency));
+    snprintf(text, sizeof text, "%luHz(%lu)",
+             static_cast<unsigned long>(serialOn ? works->frequency : works->freqMeasured),
+             static_cast<unsigned long>(parameters.frequency));
     statusLine(works, 176, "FREQUENCY", text);
 
     const double amps = works->rawCurrent * 14.05 / 4096;

@@ -4,6 +4,8 @@
 #include "display/snapshot.h"
 #include "sim_unit.h"
 #include "support/files.h"
+#include "support/panel_picture.h"
+#include "support/startup_sequence.h"
 #include "support/wire.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Positions of lines in text, in the order given; -1 for a missing one.
-std::vector<long> positions(const std::string& text, const std::vector<std::string>& lines)
-{
-    std::vector<long> out;
-    for (const auto& l : lines) {
-        size_t p = text.find(l);
-        out.push_back(p == std::string::npos ? -1 : static_cast<long>(p));
-    }
-    return out;
-}
 
 TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
 {
@@ -39,18 +30,7 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
         auto log = unit.wireLog();
         EXPECT_EQ("4dST;", log.front().frame);
         auto texts = hostTexts(log);
-        std::vector<std::string> init = {"VSM;", "ER0000;", "ER0001;", "ER0002;", "MP0;",
-                                         // default thresholds: no band table
-                                         "TS4095409515003700;", "FN1100;", "AN0;", "SA1;",
-                                         "FS00001;", "MT100000000;", "PS0001100000000000;", "GM00020100;", "GS;",
-                                         "CPFFFF;", "MR0;",
-                                         // bank 1 loaded: interface mode 0 told to the board
-                                         "GS0200000000;", "FM;", "FM;"};
-        std::vector<std::string> expected;
-        for (const auto& t : init) {
-            expected.push_back("ST;");
-            expected.push_back(t);
-        }
+        const std::vector<std::string> expected = freshStartTexts();
         ASSERT_GE(texts.size(), expected.size());
         EXPECT_EQ(expected, std::vector<std::string>(texts.begin(), texts.begin() + expected.size()));
 
@@ -74,8 +54,7 @@ TEST(StartupE2E, StartSequenceDefaultsRetriesAndOrderlyShutdown)
         ASSERT_TRUE(ctl.waitForStderr("Closed!\n", 5));
         std::string err = ctl.stderrText();
         // Interface mode 0: neither transceiver link runs, so neither is joined.
-        auto order = positions(err, {"Close..\n", "Radezevuvedo operations end", "joined Key end", "joined Wsocket end",
-                                     "joined Linear end", "joined Time end", "joined GPIO end", "Closed!\n"});
+        auto order = positions(err, shutdownLines());
         EXPECT_EQ(std::string::npos, err.find("joined Serial end"));
         EXPECT_EQ(std::string::npos, err.find("joined CatSerial end"));
         for (size_t i = 0; i < order.size(); i++) {
@@ -149,37 +128,6 @@ TEST(StartupE2E, OneRemoteSwitchStartsTheWholeRemoteGroup)
 } // namespace
 
 namespace {
-
-// A picture as 8-bit RGB, empty when it cannot be read.
-std::vector<unsigned char> pictureRgb(const std::string& path, png_uint_32& width)
-{
-    png_image pi{};
-    pi.version = PNG_IMAGE_VERSION;
-    std::vector<unsigned char> rgb;
-    if (!png_image_begin_read_from_file(&pi, path.c_str()))
-        return rgb;
-    pi.format = PNG_FORMAT_RGB;
-    rgb.resize(PNG_IMAGE_SIZE(pi));
-    width = pi.width;
-    if (!png_image_finish_read(&pi, nullptr, rgb.data(), 0, nullptr))
-        rgb.clear();
-    return rgb;
-}
-
-// Pixels of rows 0 .. rows-1 of the panel (blue, green, red, unused) that differ from the picture.
-size_t differingPixels(const std::string& panel, const std::string& picture, int rows)
-{
-    png_uint_32 width = 0;
-    const std::vector<unsigned char> rgb = pictureRgb(picture, width);
-    if (rgb.empty() || width != 800 || panel.size() < 800u * 480u * 4u)
-        return SIZE_MAX;
-    size_t differ = 0;
-    for (size_t p = 0; p < 800u * static_cast<size_t>(rows); p++)
-        differ += panel[4 * p + 2] != static_cast<char>(rgb[3 * p]) ||
-                  panel[4 * p + 1] != static_cast<char>(rgb[3 * p + 1]) ||
-                  panel[4 * p] != static_cast<char>(rgb[3 * p + 2]);
-    return differ;
-}
 
 TEST(StartupE2E, BigModelShowsItsStartPictureAndInterruptedSavesAreCleared)
 {
