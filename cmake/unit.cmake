@@ -34,7 +34,8 @@ if(AMPCTL_UNIT_TESTS)
     tests/platform/word_size_test.cpp
     tests/tuner/tune_word_test.cpp
     sim/root_builder.cpp
-    sim/front_panel.cpp)
+    sim/front_panel.cpp
+    sim/sound_card.cpp)
   target_include_directories(ampctl_unit_tests PRIVATE tests sim)
   target_link_libraries(ampctl_unit_tests PRIVATE ampcore GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(ampctl_unit_tests PRIVATE
