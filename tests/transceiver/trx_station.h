@@ -7,6 +7,7 @@
 #include "controller_process.h"
 #include "sim_unit.h"
 #include "support/files.h"
+#include "support/screenshot.h"
 #include "support/wire.h"
 #include "tuning_session.h"
 
@@ -86,14 +87,7 @@ public:
             ++n;
         return n;
     }
-    void screenshot(const std::string& name)
-    {
-        const std::filesystem::path dir = std::filesystem::path(AMPCTL_BUILD_DIR) / "test-output" / "screens";
-        std::filesystem::create_directories(dir);
-        const std::string command = std::string(AMPCTL_BUILD_DIR "/screenshot ") + unit_.path("dev/fb0") + " " +
-                                    (dir / (name + ".png")).string();
-        EXPECT_EQ(0, std::system(command.c_str())) << command;
-    }
+    void screenshot(const std::string& name) { saveScreenshot(unit_.path("dev/fb0"), name); }
 
 private:
     sim::BoardPhysics physics_;

@@ -9,6 +9,7 @@
 #include "display/text.h"
 #include "sim_unit.h"
 #include "support/files.h"
+#include "support/screenshot.h"
 #include "tuning_session.h"
 #include "ui/layout.h"
 
@@ -141,14 +142,7 @@ public:
             },
             x0, y0, x1, y1, seconds);
     }
-    void screenshot(const std::string& name)
-    {
-        const std::filesystem::path dir = std::filesystem::path(AMPCTL_BUILD_DIR) / "test-output" / "screens";
-        std::filesystem::create_directories(dir);
-        const std::string command = std::string(AMPCTL_BUILD_DIR "/screenshot ") + unit_.path("dev/fb0") + " " +
-                                    (dir / (name + ".png")).string();
-        EXPECT_EQ(0, std::system(command.c_str())) << command;
-    }
+    void screenshot(const std::string& name) { saveScreenshot(unit_.path("dev/fb0"), name); }
 
 private:
     // The panel's fonts from the unit's root, for the reference screens.
