@@ -133,7 +133,25 @@ std::string catLine(TransceiverPorts& ports, const std::vector<std::string>& w)
         ports.catPort([&](CatUsbPort& c) { c.silent = flag; });
         return "";
     }
-    return "usage: cat answer TEXT | cat silent on|off";
+    if (w.size() == 3 && w[1] == "echo" && onOff(w[2], flag)) {
+        ports.catPort([&](CatUsbPort& c) { c.echo = flag; });
+        return "";
+    }
+    if (w.size() >= 3 && w[1] == "send") {
+        ports.catSend(std::vector<std::string>(w.begin() + 2, w.end()));
+        return "";
+    }
+    if (w.size() >= 3 && w[1] == "reply") {
+        const std::vector<std::string> pieces(w.begin() + 3, w.end());
+        ports.catPort([&](CatUsbPort& c) {
+            if (pieces.empty())
+                c.answers.erase(w[2]);
+            else
+                c.answers[w[2]] = pieces;
+        });
+        return "";
+    }
+    return "usage: cat answer TEXT | cat silent on|off | cat echo on|off | cat reply COMMAND [PIECE ...] | cat send PIECE ...";
 }
 
 } // namespace

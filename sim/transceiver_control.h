@@ -15,6 +15,11 @@
 //   ft817 reply normal|silence|garbage|short
 //   cat answer TEXT            the CAT port's answer to "DT;" (default DT001;)
 //   cat silent on|off          the CAT port answers nothing
+//   cat echo on|off            commands without an answer of their own are echoed (default on)
+//   cat reply CMD PIECE...     the answer to "CMD;", written piece by piece 50 ms apart
+//                              (cat reply FA FA000 14070 000; answers "FA;" in three writes);
+//                              without pieces the command is echoed again
+//   cat send PIECE...          the CAT port writes these pieces unasked, 50 ms apart
 #include <string>
 #include <vector>
 

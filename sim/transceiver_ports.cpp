@@ -51,6 +51,7 @@ TransceiverPorts::TransceiverPorts(const std::string& root)
         throw std::runtime_error("pipe2 failed");
     running_ = true;
     thread_ = std::thread([this] { run(); });
+    catLog_.openFile(rootPath(root, "sim/cat.log"));
     serial_.link(rootPath(root, "dev/ttyUSB1"));
     cat_.link(rootPath(root, "dev/DODUVOV0"));
 }
@@ -124,6 +125,16 @@ void TransceiverPorts::catPort(const std::function<void(CatUsbPort&)>& change)
     change(catPort_);
 }
 
+void TransceiverPorts::catSend(const std::vector<std::string>& pieces)
+{
+    {
+        std::lock_guard lock(mutex_);
+        catToSend_.insert(catToSend_.end(), pieces.begin(), pieces.end());
+    }
+    const char c = 's';
+    [[maybe_unused]] ssize_t n = ::write(wake_[1], &c, 1);
+}
+
 MakerTransceiver TransceiverPorts::makerState() const
 {
     std::lock_guard lock(mutex_);
@@ -178,13 +189,46 @@ void TransceiverPorts::stream(double now, std::string& out)
     }
 }
 
+// Pieces queued after those still waiting, each kCatPieceGapSeconds after the one
+// before (the thread's own queue).
+void TransceiverPorts::queueCatPieces(double now, const std::vector<std::string>& pieces)
+{
+    double due = catOut_.empty() ? now : std::max(now, catOut_.back().due + kCatPieceGapSeconds);
+    for (const std::string& piece : pieces) {
+        if (catOutBytes_ + piece.size() > kBacklogLimit)
+            return;
+        catOut_.push_back({piece, due});
+        catOutBytes_ += piece.size();
+        due += kCatPieceGapSeconds;
+    }
+}
+
+// Writes the pieces that are due, each logged as it went on the line.
+void TransceiverPorts::flushCat(double now)
+{
+    while (!catOut_.empty() && catOut_.front().due <= now) {
+        CatPiece& piece = catOut_.front();
+        const ssize_t n = ::write(cat_.master(), piece.bytes.data(), piece.bytes.size());
+        if (n <= 0)
+            return;
+        catLog_.add({monoSeconds(), false, piece.bytes.substr(0, static_cast<size_t>(n)), monoSeconds()});
+        catOutBytes_ -= static_cast<size_t>(n);
+        piece.bytes.erase(0, static_cast<size_t>(n));
+        if (!piece.bytes.empty())
+            return;
+        catOut_.pop_front();
+    }
+}
+
 void TransceiverPorts::run()
 {
     while (running_) {
         const double now = monoSeconds();
         int timeoutMs = 200;
+        std::vector<std::string> unasked;
         {
             std::lock_guard lock(mutex_);
+            unasked.swap(catToSend_);
             stream(now, serialOut_);
             if (connected_ == SerialTransceiver::Maker) {
                 for (const auto& [next, every] : {std::pair{nextParameters_, parameterPeriod_},
@@ -193,11 +237,15 @@ void TransceiverPorts::run()
                         timeoutMs = std::min(timeoutMs, static_cast<int>(std::max(0.0, next - now) * 1000) + 1);
             }
         }
+        queueCatPieces(now, unasked);
         flush(serial_.master(), serialOut_);
-        flush(cat_.master(), catOut_);
+        flushCat(monoSeconds());
+        const bool catDue = !catOut_.empty() && catOut_.front().due <= monoSeconds();
+        if (!catOut_.empty() && !catDue)
+            timeoutMs = std::min(timeoutMs, static_cast<int>((catOut_.front().due - monoSeconds()) * 1000) + 1);
 
         pollfd fds[3] = {{serial_.master(), static_cast<short>(POLLIN | (serialOut_.empty() ? 0 : POLLOUT)), 0},
-                         {cat_.master(), static_cast<short>(POLLIN | (catOut_.empty() ? 0 : POLLOUT)), 0},
+                         {cat_.master(), static_cast<short>(POLLIN | (catDue ? POLLOUT : 0)), 0},
                          {wake_[0], POLLIN, 0}};
         if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR)
             break;
@@ -215,10 +263,16 @@ void TransceiverPorts::run()
             notifyDrive();
         }
         if (fds[1].revents & POLLIN) {
+            const double at = monoSeconds();
             const std::string in = readAll(cat_.master());
-            std::lock_guard lock(mutex_);
-            if (catOut_.size() < kBacklogLimit)
-                catOut_ += catPort_.receive(in);
+            if (!in.empty())
+                catLog_.add({at, true, in, monoSeconds()});
+            std::vector<std::string> answer;
+            {
+                std::lock_guard lock(mutex_);
+                answer = catPort_.receive(in);
+            }
+            queueCatPieces(monoSeconds(), answer);
         }
         // A line whose other side reports an error is not polled in a tight loop.
         if ((fds[0].revents | fds[1].revents) & (POLLHUP | POLLERR)) {

@@ -4,7 +4,11 @@
 //   dev/ttyUSB1     the transceiver serial line: the maker's transceiver (streaming its
 //                   parameter frames and spectrum lines) or an FT-817, whichever is plugged
 //                   in (setConnected); with neither, what the controller writes is dropped
-//   dev/DODUVOV0    the transceiver's USB CAT port
+//   dev/DODUVOV0    the transceiver's USB CAT port; what crosses it, both ways, is logged
+//                   as the board's wire log is (catLog(), file <root>/sim/cat.log: '>'
+//                   controller to port, '<' port to controller, one entry for each read
+//                   or write as it happened); the pieces of an answer are written
+//                   kCatPieceGapSeconds apart
 //
 //   ports.maker([](sim::MakerTransceiver& t) { t.vfo = 'B'; });   // under the ports' lock
 //   ports.setDriveHook([&](double w) { physics.setDrivePower(w); });
@@ -13,17 +17,22 @@
 // changes: keyed by the operator, its tune carrier started by "TU120;TX2;", or "RX;".
 #include "pty.h"
 #include "transceivers.h"
+#include "wire_log.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sim {
 
 enum class SerialTransceiver { None, Maker, Ft817 };
+
+constexpr double kCatPieceGapSeconds = 0.05;
 
 class TransceiverPorts {
 public:
@@ -42,12 +51,17 @@ public:
     void maker(const std::function<void(MakerTransceiver&)>& change);
     void ft817(const std::function<void(Ft817&)>& change);
     void catPort(const std::function<void(CatUsbPort&)>& change);
+    // The CAT port writes these pieces by itself (a transceiver reporting a change
+    // unasked), after any answer still waiting and kCatPieceGapSeconds apart.
+    void catSend(const std::vector<std::string>& pieces);
     // Copies, for tests.
     MakerTransceiver makerState() const;
     Ft817 ft817State() const;
     CatUsbPort catPortState() const;
     // Messages written to the serial line so far.
     unsigned long messagesSent() const { return sent_; }
+    // Every read and write on the CAT port so far (toBoard: the controller wrote it).
+    const WireLog& catLog() const { return catLog_; }
 
     std::string serialPtyName() const { return serial_.slaveName(); }
 
@@ -57,6 +71,8 @@ private:
     void run();
     void notifyDrive();
     void stream(double now, std::string& out);
+    void queueCatPieces(double now, const std::vector<std::string>& pieces);
+    void flushCat(double now);
 
     mutable std::mutex mutex_;
     Pty serial_;
@@ -74,7 +90,14 @@ private:
     std::mutex hookMutex_;
     std::atomic<unsigned long> sent_{0};
     std::string serialOut_;  // bytes waiting for room on the line, the thread's own
-    std::string catOut_;
+    struct CatPiece {
+        std::string bytes;
+        double due = 0;  // monotonic seconds
+    };
+    std::deque<CatPiece> catOut_;  // the thread's own
+    std::vector<std::string> catToSend_;  // under the lock
+    size_t catOutBytes_ = 0;
+    WireLog catLog_;
     int wake_[2] = {-1, -1};
     std::atomic<bool> running_{false};
     std::thread thread_;

@@ -156,14 +156,21 @@ std::string Ft817::receive(const std::string& bytes)
     return answer;
 }
 
-std::string CatUsbPort::receive(const std::string& bytes)
+std::vector<std::string> CatUsbPort::receive(const std::string& bytes)
 {
     const size_t first = commands_.size();
     takeCommands(pending_, bytes, commands_);
-    std::string answer;
-    for (size_t i = first; i < commands_.size() && !silent; ++i)
-        answer += commands_[i] == "DT" ? identity : commands_[i] + ";";
-    return answer;
+    std::vector<std::string> pieces;
+    for (size_t i = first; i < commands_.size() && !silent; ++i) {
+        const std::string& command = commands_[i];
+        if (const auto set = answers.find(command); set != answers.end())
+            pieces.insert(pieces.end(), set->second.begin(), set->second.end());
+        else if (command == "DT")
+            pieces.push_back(identity);
+        else if (echo)
+            pieces.push_back(command + ";");
+    }
+    return pieces;
 }
 
 } // namespace sim

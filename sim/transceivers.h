@@ -11,8 +11,12 @@
 //                     BCD bytes (10 Hz units) and a mode byte; or silent, garbled (non-BCD
 //                     digits) or short (3 bytes).
 //   CatUsbPort        the transceiver's USB CAT port: "DT;" answers "DT001;" (settable),
-//                     any other command ending in ';' is echoed.
+//                     a command given an answer of its own gets that answer, written in
+//                     the pieces it was given (as a transceiver's answer may reach the
+//                     line in several writes); any other command ending in ';' is echoed
+//                     unless echoing is off.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -86,8 +90,13 @@ class CatUsbPort {
 public:
     std::string identity = "DT001;";
     bool silent = false;
+    bool echo = true;
+    // Answers by command (without its ';'), each as the pieces the port writes one after
+    // the other.
+    std::map<std::string, std::vector<std::string>> answers;
 
-    std::string receive(const std::string& bytes);
+    // The pieces of the answers to what the controller wrote, in order.
+    std::vector<std::string> receive(const std::string& bytes);
     const std::vector<std::string>& commands() const { return commands_; }
 
 private:

@@ -115,8 +115,15 @@ int longMessage(WsConnection& c, std::string_view tag, std::span<const unsigned 
             logSys(LOG_ERR, "audio length %u past the frame (%d bytes)", length, static_cast<int>(fields.size() - 4));
             return -1;
         }
-        if (setupSwitch(works->setup, &Orvosetup::EnableWrite) == '1')
-            playRemoteAudio(works, fields.data() + 4, length);
+        if (setupSwitch(works->setup, &Orvosetup::EnableWrite) != '1')
+            return 0;
+        // A message that cannot fit the playback block is a bad length and ends the
+        // connection. A device that refused the samples (other than by an underrun, which
+        // the player recovers from) has been logged: the server keeps its peer, the client
+        // leaves its frame loop and connects again.
+        const int played = playRemoteAudio(works, fields.data() + 4, length);
+        if (played == -1 || (played == -2 && c.role == WsRole::Client))
+            return -1;
         return 0;
     }
     return 0;  // "SP" and unknown tags: nothing to do

@@ -3,12 +3,9 @@
 // command (setup file and wire), a picture on the panel, nothing before the password,
 // 1,000 malformed connections with flat memory and descriptors, what a standard WebSocket
 // client gets, and two controllers (server and client) with the client reconnecting.
-#include "board_physics.h"
-#include "control.h"
-#include "controller_process.h"
 #include "display/snapshot.h"
 #include "remote/ws_peer.h"
-#include "sim_unit.h"
+#include "remote/ws_units.h"
 #include "support/files.h"
 #include "support/wire.h"
 
@@ -26,65 +23,9 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string PASSWORD = "quintabrezza";
-
-// A unit with a band table, antenna tables for banks 0 and 1 (20 m on antenna 1 and on
-// antenna 2), 10 W of drive into a load of SWR 2 on 14.2 MHz, and setup lines of the test.
-struct WsUnit {
-    WsUnit(const std::string& name, const std::string& setup) : unit(freshTempDir(name))
-    {
-        writeFile(unit.path("opt/set/config.txt"),
-                  "0 30000000 1000 4000 250 4000 10 1000 0 30 30 200 1100 0 0 0 0 0 0 0 0 0 0 0\n"
-                  "30000000 54000000 1000 4000 250 4000 10 1000 0 30 30 200 1100 0 0 0 0 0 0 0 0 0 0 0\n");
-        writeFile(unit.path("opt/set/antenna.txt"), "!Gen\n20m 14000000 14350000 1 1 0 0 0\n");
-        writeFile(unit.path("opt/set/antenna_b1.txt"), "!Gen\n20m 14000000 14350000 1 2 0 0 0\n");
-        writeFile(unit.path("opt/set/setup.txt"), setup);
-        physics.setCalibration({1000.0 / 16e6, 250.0 / 16e6, 10.0 / 1e6, 0.0});
-        physics.setTimeScale(0);
-        physics.setTemperatures(40, 30);
-        physics.setDrivePower(10);
-        physics.setLoadSwr(2.0);
-        unit.board().state().setPhysics(physics.hook());
-        EXPECT_EQ("", sim::applyControlLine(unit.board(), "frequency 14200000", &physics));
-    }
-    ~WsUnit()
-    {
-        unit.board().state().setPhysics({});
-        unit.stop();
-        std::filesystem::remove_all(unit.root());
-    }
-    sim::SimUnit unit;
-    sim::BoardPhysics physics;
-};
-
-std::string serverSetup(int port, bool screenLoop = true)
-{
-    return "WebSocket: 1\nNumBanco: 0\nTcpPort: " + std::to_string(port) + "\nEnableTime: " + (screenLoop ? "1" : "0") + "\n";
-}
-
-// A server unit with ampctl started on it, listening on a free port.
-struct ServerUnit {
-    explicit ServerUnit(const std::string& name, bool screenLoop = true)
-        : port(hamlibtest::freePort()), u(name, serverSetup(port, screenLoop)),
-          ctl(AMPCTL_BIN, u.unit.root(), AMPCTL_BUILD_DIR "/pictures")
-    {
-    }
-    bool listening() { return ctl.waitForStderr("Listening on port " + std::to_string(port), 60); }
-    // The next peer of the unit's form logs in and gets status frames.
-    bool servesGoodPeer()
-    {
-        wstest::Peer good(port);
-        return good.login(PASSWORD) && good.readTagged("ST", 5).has_value();
-    }
-    void stop()
-    {
-        EXPECT_TRUE(ctl.terminate());
-        EXPECT_EQ(0, ctl.waitExit(30));
-    }
-    int port;
-    WsUnit u;
-    sim::ControllerProcess ctl;
-};
+using wstest::PASSWORD;
+using wstest::ServerUnit;
+using wstest::WsUnit;
 
 long procField(pid_t pid, const char* field)
 {
@@ -376,8 +317,10 @@ struct WrongKeyServer {
                 const std::string answer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
                                            "Upgrade\r\nSec-WebSocket-Accept: AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\n"
                                            "Sec-WebSocket-Protocol: chat\r\n\r\n";
-                ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+                // Counted before the answer goes, so a client that has logged the answer
+                // finds it counted.
                 ++connections;
+                ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
                 sleepMs(200);
                 close(c);
             }
@@ -399,30 +342,28 @@ struct WrongKeyServer {
 
 TEST(WsClientE2E, MirrorsTheServerAndReconnectsAfterItsLoss)
 {
-    const int port = hamlibtest::freePort();
-    WsUnit server("ws-e2e-server", serverSetup(port));
-    WsUnit client("ws-e2e-client", "WebSocket: 2\nNumBanco: 0\nServer: 127.0.0.1\nTcpPort: " + std::to_string(port) + "\n");
-    auto ctlServer = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, server.unit.root(), AMPCTL_BUILD_DIR "/pictures");
-    sim::ControllerProcess ctlClient(AMPCTL_BIN, client.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    wstest::ServerAndClient pair("ws-e2e");
+    pair.start();
+    sim::ControllerProcess& ctlClient = *pair.ctlClient;
     // The client connects, its key checks out, it sends the password and mirrors the
     // server's status frames (run through its command handler); the server hears the
     // client's own status frames the same way.
     ASSERT_TRUE(ctlClient.waitForStderr("Websocket Connected", 60)) << ctlClient.stderrText();
     EXPECT_TRUE(ctlClient.waitForStderr("keys correct", 1));
-    EXPECT_TRUE(ctlServer->waitForStderr("Receiving data", 5));
+    EXPECT_TRUE(pair.ctlServer->waitForStderr("Receiving data", 5));
     EXPECT_TRUE(ctlClient.waitForStderr("BUFFER Wsocket : 20m 0", 10)) << ctlClient.stderrText();
-    EXPECT_TRUE(ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
+    EXPECT_TRUE(pair.ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
 
     // The server goes away: the client notices, retries every 2 s, and connects again with
     // the same key once a server is back on the port.
-    ctlServer->kill();
-    ctlServer->waitExit(10);
-    ctlServer.reset();
+    pair.ctlServer->kill();
+    pair.ctlServer->waitExit(10);
+    pair.ctlServer.reset();
     EXPECT_TRUE(ctlClient.waitForStderr("TCP read Error 2A", 10)) << ctlClient.stderrText();
     EXPECT_TRUE(ctlClient.waitForStderr("reconnecting", 5));
     EXPECT_TRUE(ctlClient.waitForStderr("Connect Error\n", 10, 2));
     EXPECT_TRUE(ctlClient.running());
-    ctlServer = std::make_unique<sim::ControllerProcess>(AMPCTL_BIN, server.unit.root(), AMPCTL_BUILD_DIR "/pictures");
+    pair.startServer();
     EXPECT_TRUE(ctlClient.waitForStderr("Websocket Connected", 60, 2)) << ctlClient.stderrText();
     const std::string err = ctlClient.stderrText();
     // Both checks logged the same expected value: the key was kept across the reconnection.
@@ -430,19 +371,14 @@ TEST(WsClientE2E, MirrorsTheServerAndReconnectsAfterItsLoss)
     const size_t b = err.find("keys correct ", a + 1);
     ASSERT_NE(std::string::npos, b);
     EXPECT_EQ(err.substr(a, err.find('\n', a) - a), err.substr(b, err.find('\n', b) - b));
-    EXPECT_TRUE(ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
-
-    ASSERT_TRUE(ctlClient.terminate());
-    EXPECT_EQ(0, ctlClient.waitExit(30));
-    ASSERT_TRUE(ctlServer->terminate());
-    EXPECT_EQ(0, ctlServer->waitExit(30));
+    EXPECT_TRUE(pair.ctlServer->waitForStderr("BUFFER Wsocket : 20m 0", 10));
 }
 
 TEST(WsClientE2E, WrongKeyAnswerIsRetriedAndTheProgramGoesOn)
 {
     const int port = hamlibtest::freePort();
     WrongKeyServer fake(port);
-    WsUnit client("ws-e2e-wrongkey", "WebSocket: 2\nServer: 127.0.0.1\nTcpPort: " + std::to_string(port) + "\n");
+    WsUnit client("ws-e2e-wrongkey", wstest::clientSetup(port));
     sim::ControllerProcess ctl(AMPCTL_BIN, client.unit.root(), AMPCTL_BUILD_DIR "/pictures");
     EXPECT_TRUE(ctl.waitForStderr("keys not correct", 60, 2)) << ctl.stderrText();
     EXPECT_GE(fake.connections.load(), 2);

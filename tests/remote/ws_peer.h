@@ -112,6 +112,7 @@ struct Frame {
     std::string tag;
     std::string data;  // after the tag
     bool longForm = false;
+    std::string raw;   // the whole frame as it came
 };
 
 class Peer {
@@ -184,6 +185,7 @@ public:
             return std::nullopt;
         f.tag = payload.substr(0, 2);
         f.data = payload.substr(2);
+        f.raw = h + (f.longForm ? std::string{static_cast<char>(length >> 8), static_cast<char>(length & 0xff)} : "") + payload;
         return f;
     }
     // The next frame with this tag, skipping others.

@@ -15,6 +15,7 @@
 #include "remote/ws_picture.h"
 #include "remote/ws_reader.h"
 
+#include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -284,6 +285,59 @@ TEST(WsInbound, NothingActsBeforeThePasswordAndAWrongCharacterEndsIt)
     close(devNullRead);
     // With the port closed (0), CAT data is dropped and the connection stays.
     EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("CA", "FA;")));
+}
+
+// The peer's audio on real ALSA devices of the null plugin, raw samples into a block of
+// 240 frames: a block that fits is played and the connection stays; one that cannot fit
+// ends the connection at either end; a device that refuses the samples for another reason
+// than an underrun (one never set up) leaves the server's peer connected and ends the
+// client's frame loop, so that the client connects again.
+TEST(WsInbound, AudioRefusedByThePlayerEndsTheConnectionOnlyWhereItShould)
+{
+    RemoteFixture fx;
+    Works* w = fx.works.get();
+    setSetupSwitch(w->setup, &Orvosetup::EnableWrite, '1');
+    w->audioBitrate = 0;
+    snd_pcm_t* ready = nullptr;
+    snd_pcm_t* neverSetUp = nullptr;
+    ASSERT_EQ(0, snd_pcm_open(&ready, "null", SND_PCM_STREAM_PLAYBACK, 0));
+    ASSERT_EQ(0, snd_pcm_set_params(ready, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, 48000, 1, 100000));
+    ASSERT_EQ(0, snd_pcm_open(&neverSetUp, "null", SND_PCM_STREAM_PLAYBACK, 0));
+    const auto playOn = [&](snd_pcm_t* pcm) {
+        std::lock_guard lock(w->audioOutMutex);
+        w->pcmOut = pcm;
+        w->playBuf.assign(240 * 4, 0);
+        w->playFree1 = 0;
+        w->playMinFree = 0;
+        w->audioOutOn = 1;
+    };
+    const auto audio = [](size_t bytes) { return wstest::longFrame("SO", wstest::be32(static_cast<uint32_t>(bytes)) + std::string(bytes, '\x11')); };
+    WsConnection server = fx.server();
+    server.authenticated = true;
+    WsConnection client = fx.server();
+    client.role = WsRole::Client;
+    client.authenticated = true;
+
+    playOn(ready);
+    for (WsConnection* c : {&server, &client}) {
+        EXPECT_EQ(0, fx.feed(*c, audio(960)));
+        EXPECT_EQ(-1, fx.feed(*c, audio(964)));
+    }
+
+    playOn(neverSetUp);
+    EXPECT_EQ(0, fx.feed(server, audio(960)));
+    EXPECT_EQ(-1, fx.feed(client, audio(960)));
+    // With playback switched off the same message is dropped and nothing ends.
+    setSetupSwitch(w->setup, &Orvosetup::EnableWrite, '0');
+    EXPECT_EQ(0, fx.feed(client, audio(960)));
+
+    {
+        std::lock_guard lock(w->audioOutMutex);
+        w->pcmOut = nullptr;
+        w->audioOutOn = 0;
+    }
+    snd_pcm_close(ready);
+    snd_pcm_close(neverSetUp);
 }
 
 TEST(WsInbound, ClientDecodesParameterFramesAndWritesCat)

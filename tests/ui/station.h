@@ -9,6 +9,7 @@
 #include "display/text.h"
 #include "sim_unit.h"
 #include "support/files.h"
+#include "support/panel_match.h"
 #include "support/screenshot.h"
 #include "tuning_session.h"
 #include "ui/layout.h"
@@ -98,22 +99,7 @@ public:
     bool waitForPanelMatch(const std::function<void(FrameBuffer*)>& draw, int x0, int y0, int x1, int y1,
                            double seconds)
     {
-        loadFontsOnce();
-        std::unique_ptr<FrameBuffer, void (*)(FrameBuffer*)> ref(fbCreateInMemory(800, 480, 4), fbDestroy);
-        draw(ref.get());
-        for (double waited = 0; waited < seconds; waited += 0.1) {
-            const std::string fb = readFile(unit_.path("dev/fb0"));
-            bool same = fb.size() >= ref->memSize;
-            for (int y = y0; y <= y1 && same; ++y) {
-                const size_t o = (static_cast<size_t>(y) * 800 + static_cast<size_t>(x0)) * 4;
-                for (size_t i = 0; i < static_cast<size_t>(x1 - x0 + 1) * 4 && same; ++i)
-                    same = (i % 4 == 3) || static_cast<unsigned char>(fb[o + i]) == ref->drawBuf[o + i];
-            }
-            if (same)
-                return true;
-            usleep(100000);
-        }
-        return false;
+        return ::waitForPanelMatch(unit_.path("dev/fb0"), unit_.root(), draw, x0, y0, x1, y1, seconds);
     }
     // The labels of one soft button, as LoadButtons draws them.
     bool waitForButton(int button, const char* upper, const char* lower, double seconds)
@@ -132,11 +118,9 @@ public:
     bool waitForPicture(const char* picture, int x0, int y0, int x1, int y1, double seconds,
                         const std::function<void(FrameBuffer*)>& over = {})
     {
-        const std::string path = std::string(AMPCTL_BUILD_DIR "/pictures/") + picture;
         return waitForPanelMatch(
             [&](FrameBuffer* fb) {
-                loadPngInto(path.c_str(), 0, 0, fb, 1);
-                fbSetBack(fb);
+                drawScreenPicture(fb, picture);
                 if (over)
                     over(fb);
             },
@@ -145,17 +129,6 @@ public:
     void screenshot(const std::string& name) { saveScreenshot(unit_.path("dev/fb0"), name); }
 
 private:
-    // The panel's fonts from the unit's root, for the reference screens.
-    void loadFontsOnce()
-    {
-        static bool loaded = false;
-        if (loaded)
-            return;
-        setenv("AMPCTL_ROOT", unit_.root().c_str(), 1);
-        loadPanelFonts();
-        unsetenv("AMPCTL_ROOT");
-        loaded = true;
-    }
     sim::BoardPhysics physics_;
     sim::SimUnit unit_;
     std::unique_ptr<sim::ControllerProcess> ctl_;
