@@ -1,6 +1,8 @@
 #pragma once
 // The wire log of the simulated amplifier board: every frame in both directions, with
-// monotonic time stamps, kept in memory for tests and appended to a text file.
+// monotonic time stamps, kept in memory for tests and appended to a text file. The
+// transceiver's CAT port keeps one of its own (<root>/sim/cat.log, transceiver_ports.h):
+// there an entry is one read or write of the port, '>' what the controller wrote.
 //
 // File format (<root>/sim/wire.log), one line per frame, written as the frame happens:
 //     <seconds> <dir> <frame>

@@ -3,6 +3,7 @@
 #include "core/setup.h"
 #include "core/works.h"
 #include "platform/log.h"
+#include "platform/serial.h"
 #include "remote/audio.h"
 #include "remote/ws_commands.h"
 #include "transceiver/cat_usb.h"
@@ -51,7 +52,8 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
 }
 
 // Relays data to one of the transceiver's ports. A port that is not open takes nothing
-// (the data is dropped with a log line); a failed write ends the connection.
+// (the data is dropped with a log line). The whole message goes, also when the line takes
+// it in parts or is full for a moment; a port that will not take it ends the connection.
 int relay(const char* what, int fd, std::span<const unsigned char> data, const char* errorLine)
 {
     // Descriptor 0 is the program's standard input, never a port (a closed CAT port is 0).
@@ -62,7 +64,7 @@ int relay(const char* what, int fd, std::span<const unsigned char> data, const c
     std::array<unsigned char, RELAY_MAX> buffer{};
     const size_t length = std::min(data.size(), buffer.size());
     std::memcpy(buffer.data(), data.data(), length);
-    if (::write(fd, buffer.data(), length) <= 0) {
+    if (writeSerialAll(fd, buffer.data(), length) != length) {
         logSys(LOG_INFO, errorLine, errno);
         return -1;
     }

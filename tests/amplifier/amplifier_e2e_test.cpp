@@ -7,6 +7,7 @@
 #include "board_physics.h"
 #include "controller_process.h"
 #include "sim_unit.h"
+#include "support/board_setup.h"
 #include "support/files.h"
 #include "support/wire.h"
 
@@ -61,12 +62,7 @@ TEST(AmplifierE2E, ThresholdsFanAlarmAndTemperatureLog)
     writeFile(unit.path("opt/set/ventola.txt"), "; fan\n20 30\n50 60\n60 100\n");
     writeFile(unit.path("opt/set/setup.txt"), "EnableLOGTemp: 1\n");
     sim::BoardPhysics physics;
-    physics.setCalibration({1000.0 / 16e6, 250.0 / 16e6, 10.0 / 1e6, 0.0});
-    physics.setTimeScale(0);
-    physics.setTemperatures(40, 30);
-    physics.setDrivePower(10);
-    physics.setLoadSwr(2.0);
-    unit.board().state().setPhysics(physics.hook());
+    attachCalibratedBoard(unit, physics);
     {
         sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
         // The initialisation sends thresholds: the start-up defaults, since reading setup.txt

@@ -10,6 +10,7 @@
 #include "remote/hamlib_protocol.h"
 #include "remote/hamlib_test_util.h"
 #include "sim_unit.h"
+#include "support/board_setup.h"
 #include "support/files.h"
 #include "support/wire.h"
 
@@ -62,12 +63,7 @@ struct HamlibUnit {
                   "6m 50000000 54000000 1 1 0 0 0\n");
         writeFile(unit.path("opt/set/hamlib.txt"),
                   "Port: " + std::to_string(port) + "\nAllowSet: " + (allowSet ? "1" : "0") + "\n");
-        physics.setCalibration({1000.0 / 16e6, 250.0 / 16e6, 10.0 / 1e6, 0.0});
-        physics.setTimeScale(0);
-        physics.setTemperatures(40, 30);
-        physics.setDrivePower(10);
-        physics.setLoadSwr(2.0);
-        unit.board().state().setPhysics(physics.hook());
+        attachCalibratedBoard(unit, physics);
         control("frequency 14200000");
     }
     ~HamlibUnit()

@@ -23,6 +23,7 @@
 #include <memory>
 #include <opus/opus.h>
 #include <sys/socket.h>
+#include <thread>
 #include <turbojpeg.h>
 #include <unistd.h>
 
@@ -338,6 +339,44 @@ TEST(WsInbound, AudioRefusedByThePlayerEndsTheConnectionOnlyWhereItShould)
     }
     snd_pcm_close(ready);
     snd_pcm_close(neverSetUp);
+}
+
+// A CAT port whose line is full when the message comes: the relay waits for room and the
+// whole message follows what was queued, in order; the connection and CAT stay.
+TEST(WsInbound, CatMessageWaitsForRoomOnAFullLine)
+{
+    RemoteFixture fx;
+    Works* w = fx.works.get();
+    setSetupSwitch(w->setup, &Orvosetup::EnableCAT, '1');
+    WsConnection c = fx.server();
+    c.authenticated = true;
+    ASSERT_EQ(0, fcntl(fx.cat[0], F_SETFL, fcntl(fx.cat[0], F_GETFL) | O_NONBLOCK));
+    std::string queued;
+    const std::string filler(256, 'x');
+    for (ssize_t n; (n = ::send(fx.cat[0], filler.data(), filler.size(), MSG_DONTWAIT)) > 0;)
+        queued.append(filler, 0, static_cast<size_t>(n));
+    ASSERT_FALSE(queued.empty());
+    const std::string message = "FA00014070000;";
+    std::string received;
+    std::thread port([&] {
+        sleepMs(20);
+        const double end = monoSeconds() + 10;
+        while (received.size() < queued.size() + message.size() && monoSeconds() < end) {
+            char buf[4096];
+            const ssize_t n = ::recv(fx.cat[1], buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                received.append(buf, static_cast<size_t>(n));
+            else
+                sleepMs(1);
+        }
+    });
+    EXPECT_EQ(0, fx.feed(c, wstest::shortFrame("CA", message)));
+    port.join();
+    ASSERT_EQ(queued.size() + message.size(), received.size());
+    EXPECT_EQ(queued, received.substr(0, queued.size()));
+    EXPECT_EQ(message, received.substr(queued.size()));
+    EXPECT_EQ('1', setupSwitch(w->setup, &Orvosetup::EnableCAT));
+    EXPECT_EQ(fx.cat[0], w->catFD);
 }
 
 TEST(WsInbound, ClientDecodesParameterFramesAndWritesCat)

@@ -7,6 +7,7 @@
 #include "controller_process.h"
 #include "remote/ws_peer.h"
 #include "sim_unit.h"
+#include "support/board_setup.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +34,7 @@ struct WsUnit {
         writeFile(unit.path("opt/set/antenna.txt"), antennaTable);
         writeFile(unit.path("opt/set/antenna_b1.txt"), "!Gen\n20m 14000000 14350000 1 2 0 0 0\n");
         writeFile(unit.path("opt/set/setup.txt"), setup);
-        physics.setCalibration({1000.0 / 16e6, 250.0 / 16e6, 10.0 / 1e6, 0.0});
-        physics.setTimeScale(0);
-        physics.setTemperatures(40, 30);
-        physics.setDrivePower(10);
-        physics.setLoadSwr(2.0);
-        unit.board().state().setPhysics(physics.hook());
+        attachCalibratedBoard(unit, physics);
         EXPECT_EQ("", sim::applyControlLine(unit.board(), "frequency 14200000", &physics));
     }
     ~WsUnit()
