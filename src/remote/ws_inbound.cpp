@@ -21,7 +21,6 @@ namespace {
 
 constexpr uint8_t TEXT_FRAME = 0x81;
 constexpr uint8_t BINARY_FRAME = 0x82;
-constexpr size_t RELAY_MAX = 200;
 
 uint32_t be32(const unsigned char* p)
 {
@@ -51,20 +50,23 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
     return 0;
 }
 
-// Relays data to one of the transceiver's ports. A port that is not open takes nothing
-// (the data is dropped with a log line). The whole message goes, also when the line takes
-// it in parts or is full for a moment; a port that will not take it ends the connection.
-int relay(const char* what, int fd, std::span<const unsigned char> data, const char* errorLine)
+// Writes data whole to one of the transceiver's ports, also when the line takes it in parts
+// or is full for a moment: 0 written, 1 no port open, -1 the port would not take it.
+int writePort(int fd, std::span<const unsigned char> data)
 {
-    // Descriptor 0 is the program's standard input, never a port (a closed CAT port is 0).
-    if (fd <= 0) {
-        logSys(LOG_INFO, "%s: port not open, %d bytes dropped", what, static_cast<int>(data.size()));
-        return 0;
-    }
-    std::array<unsigned char, RELAY_MAX> buffer{};
-    const size_t length = std::min(data.size(), buffer.size());
-    std::memcpy(buffer.data(), data.data(), length);
-    if (writeSerialAll(fd, buffer.data(), length) != length) {
+    // Descriptor 0 is the program's standard input, never a port.
+    if (fd <= 0)
+        return 1;
+    return writeSerialAll(fd, data.data(), data.size()) == data.size() ? 0 : -1;
+}
+
+// Acts on the result of a relay to a port: data for a port that is not open is dropped with
+// a log line; a port that would not take it ends the connection (-1).
+int relayed(const char* what, int result, size_t length, const char* errorLine)
+{
+    if (result == 1)
+        logSys(LOG_INFO, "%s: port not open, %d bytes dropped", what, static_cast<int>(length));
+    if (result < 0) {
         logSys(LOG_INFO, errorLine, errno);
         return -1;
     }
@@ -77,7 +79,7 @@ int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned
     Works* works = c.works;
     if (tag == "CA") {
         // A CAT port that fails is closed and CAT switched off (the remote group restarts).
-        if (relay("CA", works->catFD, data, "TCP read Error 7a %d") == 0)
+        if (relayed("CA", writeCatPort(works, data.data(), data.size()), data.size(), "TCP read Error 7a %d") == 0)
             return 0;
         ExitCAT(works);
         return -1;
@@ -89,10 +91,10 @@ int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned
         return 0;
     }
     if (c.role == WsRole::Server && tag == "SC")
-        return relay("SC", works->serFD, data, "TCP read Error 7a %d");
+        return relayed("SC", writePort(works->serFD, data), data.size(), "TCP read Error 7a %d");
     if (c.role == WsRole::Server && tag == "PA") {
         logErr("S BUFFER WEB SERVER : %s\n", printable(data).c_str());
-        return relay("PA", works->serFD, data, "TCP read Error 8a %d");
+        return relayed("PA", writePort(works->serFD, data), data.size(), "TCP read Error 8a %d");
     }
     if (c.role == WsRole::Client && tag == "PA") {
         storeParameters(works, static_cast<int>(data.size()), data.data());

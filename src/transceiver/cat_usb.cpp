@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/serial.h"
 #include "platform/shell.h"
 #include "remote/audio.h"
 #include "remote/ws_frames.h"
@@ -32,6 +33,7 @@ constexpr char IDENTITY_QUERY[] = "DT;";
 constexpr char IDENTITY_ANSWER[] = "DT001";
 
 // 1 while Cat owns an open port; ExitCAT closes it once (it may come from two threads).
+// The port is closed, and the peer's data written to it, under exitMutex.
 std::atomic<int> status_cat{0};
 std::mutex exitMutex;
 
@@ -219,6 +221,16 @@ int VerifyCAT(Works* works)
         return -1;
     works->catFD = fd;
     return 0;
+}
+
+int writeCatPort(Works* works, const unsigned char* data, size_t length)
+{
+    std::lock_guard<std::mutex> lock(exitMutex);
+    const int fd = works->catFD;
+    // Descriptor 0 is the program's standard input, never a port (a closed CAT port is 0).
+    if (fd <= 0)
+        return 1;
+    return writeSerialAll(fd, data, length) == length ? 0 : -1;
 }
 
 void ExitCAT(Works* works)
