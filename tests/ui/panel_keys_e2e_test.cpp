@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,14 @@ TEST(PanelKeysE2E, AntennaAndAttenuatorKeysOnTheWireAndInTheBank)
     EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  0dB", 10));
     s.press(2, SHORT_MS, "key 2 on bar 0: attenuator");
     EXPECT_TRUE(s.waitForButton(2, " IN-ATT", "  2dB", 10));
+    // The label shows the step as soon as the key is handled; its command goes on the wire
+    // at the link's next turn.
+    EXPECT_TRUE(s.unit().waitForFrames(
+        [&](const std::vector<sim::WireEntry>& log) {
+            const std::vector<std::string> t = hostTexts(log, mark);
+            return std::find(t.begin(), t.end(), "AT01;") != t.end();
+        },
+        10));
     std::vector<std::string> sent;
     for (const std::string& t : hostTexts(s.unit().wireLog(), mark))
         if (t != "ST;" && t != "FM;" && t.compare(0, 2, "FN") != 0)
