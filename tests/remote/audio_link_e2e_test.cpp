@@ -19,7 +19,7 @@ void writeSetup(sim::SimUnit& unit, const std::string& lines)
 {
     std::filesystem::create_directories(unit.path("opt/set"));
     std::ofstream(unit.path("opt/set/setup.txt"))
-        << lines << "EnableRead: 1\nEnableWrite: 1\nEnableKeyb: 0\nAudioCompress: 64000\nAudioBuffers: 1\n";
+        << lines << "EnableRead: 1\nEnableWrite: 1\nEnableKeyb: 0\nAudioCompress: 64000\n";
 }
 
 TEST(RemoteAudioLinkE2E, ToneCapturedOnTheServerUnitPlaysOnTheClientUnit)

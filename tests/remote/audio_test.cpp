@@ -60,7 +60,9 @@ protected:
         InitErrorTable(works.get());
         works->cpFlag = 0;
         works->running = 1;
-        works->audioBuffers = 1;  // a short playback queue: the playback file follows closely
+        // The shortest playback buffer a USB card takes: a writer faster than the card waits
+        // for room, so every block is played.
+        works->audioBuffers = 2;
         {
             std::lock_guard<std::mutex> lock(blocksMutex);
             blocks.clear();
