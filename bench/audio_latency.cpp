@@ -28,6 +28,7 @@
 #include "sim_unit.h"
 
 #include <benchmark/benchmark.h>
+#include <alsa/asoundlib.h>
 #include <opus/opus.h>
 
 #include <algorithm>
@@ -38,6 +39,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -46,10 +48,32 @@ namespace {
 
 Works* loopWorks = nullptr;
 
+// The playback queue as each block arrives: frames still to play ahead of it, and the blocks
+// that found the device in an underrun (written by the capture thread, read after it ended).
+struct QueueWatch {
+    double frames = 0;
+    int blocks = 0;
+    int underruns = 0;
+} queueWatch;
+
+void watchQueue(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->audioOutMutex);
+    if (!works->pcmOut || !works->audioOutOn)
+        return;
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_avail(works->pcmOut) == -EPIPE)
+        ++queueWatch.underruns;
+    else if (snd_pcm_state(works->pcmOut) == SND_PCM_STATE_RUNNING && snd_pcm_delay(works->pcmOut, &delay) == 0)
+        queueWatch.frames += static_cast<double>(delay);
+    ++queueWatch.blocks;
+}
+
 // What the sender and the receiving side do with one captured block, without the socket.
 void loopBack(Works* works, const unsigned char* block)
 {
     const int frames = works->audioFrameSamples;
+    watchQueue(works);
     if (works->audioBitrate == 0) {
         playRemoteAudio(works, block, static_cast<size_t>(frames) * 4);
         return;
@@ -112,6 +136,7 @@ void AudioPathInProcess(benchmark::State& state)
         createAudioCodecs(works.get());
         works->wsConnected = 1;
         loopWorks = works.get();
+        queueWatch = QueueWatch{};
         setAudioBlockSink(loopBack);
         setSetupSwitch(setup.get(), &Orvosetup::EnableWrite, '1');
         setSetupSwitch(setup.get(), &Orvosetup::EnableRead, '1');
@@ -140,9 +165,17 @@ void AudioPathInProcess(benchmark::State& state)
         capture.join();
         playback.join();
         setAudioBlockSink(nullptr);
-        destroyAudioCodecs(works.get());
         report(state, latencies, buffers, bitrate);
         state.counters["overrun_frames"] = static_cast<double>(card.overrunFrames());
+        // The queue ahead of each block, the underruns, and the encoder's own delay.
+        state.counters["queue_ms"] = queueWatch.blocks ? 1000 * queueWatch.frames / queueWatch.blocks / 48000 : 0;
+        state.counters["underruns"] = queueWatch.underruns;
+        if (works->opusEnc) {
+            opus_int32 lookahead = 0;
+            opus_encoder_ctl(works->opusEnc, OPUS_GET_LOOKAHEAD(&lookahead));
+            state.counters["opus_delay_ms"] = 1000.0 * lookahead / 48000;
+        }
+        destroyAudioCodecs(works.get());
     }
     unsetenv("ALSA_CONFIG_PATH");
     unsetenv("AMPCTL_ROOT");

@@ -1,5 +1,5 @@
 // Remote audio in-process: the capture and playback threads on the simulated sound interface
-// (ALSA's file and null plugins through the root's own configuration), the Opus codecs, the
+// (through the root's own ALSA configuration: a real-time playback device), the Opus codecs, the
 // presence checks and the exit routines.
 #include "amplifier/errors.h"
 #include "audio_test_util.h"
