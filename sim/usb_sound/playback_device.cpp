@@ -102,9 +102,13 @@ void updateWake(Device* d)
 
 // Takes in what ALSA did to its pointers without telling the device: a reset sets both to
 // 0 (the queue is dropped, a running card goes on and finds it empty); otherwise the
-// application pointer tells how much is queued.
+// application pointer tells how much is queued. ALSA tells a plugin nothing at a reset, so
+// it is seen at the application's next call (its next write, as a rule): until then the
+// card plays on from the dropped queue.
 void follow(Device* d)
 {
+    if (d->bufferFrames == 0)
+        return;  // not set up yet
     const snd_pcm_uframes_t boundary = d->boundary ? d->boundary : d->bufferFrames;
     const snd_pcm_uframes_t alsaHw = d->io.hw_ptr;
     const snd_pcm_uframes_t alsaAppl = d->io.appl_ptr;
@@ -207,6 +211,8 @@ snd_pcm_sframes_t devicePointer(snd_pcm_ioplug_t* io)
     follow(d);
     if (d->xrun)
         return -EPIPE;
+    if (d->bufferFrames == 0)
+        return 0;
     d->reported = d->played;
     return static_cast<snd_pcm_sframes_t>(d->played % (d->boundary ? d->boundary : d->bufferFrames));
 }
