@@ -37,7 +37,7 @@ void LoadTabFiltri(Works* works)
         row.freqStop = in.nextUnsigned();
         row.enabled = static_cast<uint8_t>(in.nextInt());
         logErr("Filter %i %lu,%lu,%x\n", index, static_cast<unsigned long>(row.freqStart),
-               static_cast<unsigned long>(row.freqStop), row.enabled);
+               static_cast<unsigned long>(row.freqStop), row.enabled.load());
         index++;
     }
 }
@@ -49,7 +49,7 @@ std::string filterFileText(const Works* works)
     for (const FilterRow& row : works->filterTable) {
         // Unsigned as read: a band edge above 2^31 Hz must come back the same on a 32-bit board.
         snprintf(line, sizeof line, "%lu\t\t%lu\t\t%i \n", static_cast<unsigned long>(row.freqStart),
-                 static_cast<unsigned long>(row.freqStop), row.enabled);
+                 static_cast<unsigned long>(row.freqStop), row.enabled.load());
         text += line;
     }
     return text;

@@ -1,6 +1,8 @@
 #pragma once
 // Rows of the amplifier's settings tables: the band table (config.txt), the low-pass
 // filter table (filter.txt) and the fan table (ventola.txt).
+#include "core/relaxed.h"
+
 #include <cstdint>
 
 constexpr int FILTER_ROWS = 8;
@@ -27,7 +29,7 @@ struct ConfigRow {
 struct FilterRow {
     uint32_t freqStart = 0;
     uint32_t freqStop = 0;
-    uint8_t enabled = 0;
+    Relaxed<uint8_t> enabled;  // switched from the settings page while the link reads it
 };
 
 // One row of the fan table: from this temperature on, this fan percent.

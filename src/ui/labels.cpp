@@ -40,7 +40,7 @@ void SetAttenuatorLabel(Works* works)
 {
     if (!onBar(works, BAR_MAIN))
         return;
-    char text[32];
+    char text[sizeof AttVectStr + 4];
     const int att = works->attenuator;
     if (works->ampBypass == 1)
         snprintf(text, sizeof text, "  %s", AttVectStr[4]);

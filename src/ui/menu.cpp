@@ -40,9 +40,12 @@ const BarText barTexts[BARS_USED] = {
     {{{" ESC", " "}, {"    UP", " "}, {"  DOWN", " "}, {" ", " "}, {"Enable", " "}, {"Disable", " "}}, 0},
 };
 
+// Copies a label text, cut to the slot.
 void copyLabel(char (&slot)[LABEL_SIZE], const char* text)
 {
-    snprintf(slot, sizeof slot, "%s", text);
+    const size_t n = strnlen(text, LABEL_SIZE - 1);
+    std::memcpy(slot, text, n);
+    slot[n] = '\0';
 }
 
 bool validLabel(int bar, int button, int line)
@@ -82,7 +85,7 @@ void InitMenuOrvo(Works* works)
     setLowerNumberLabel(BAR_MAIN, 1, "BANK %i", works->numBanco);
     const int attenuator = works->attenuator;
     const int att = attenuator >= 0 && attenuator <= 4 ? attenuator : 0;
-    char text[32];
+    char text[sizeof AttVectStr + 2];
     snprintf(text, sizeof text, "%sdB", AttVectStr[att]);
     setBarLabel(BAR_MAIN, 2, 1, text);
     setLowerNumberLabel(BAR_MAIN, 3, "%d", works->antenna + 1);

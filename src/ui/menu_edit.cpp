@@ -182,10 +182,11 @@ int plotScale(int item, int action)
         else if (action == INCREASE && RefPos <= 9)
             ++RefPos;
     } else if (action == DECREASE && PointDiv > 1) {
-        PointDiv /= 2;
+        PointDiv = PointDiv / 2;
     } else if (action == INCREASE && PointDiv <= 19) {
         // The steps are 1, 2, 5, 10, 20.
-        PointDiv = PointDiv * 2 == 4 ? 5 : PointDiv * 2;
+        const int doubled = PointDiv * 2;
+        PointDiv = doubled == 4 ? 5 : doubled;
     }
     return 0;
 }

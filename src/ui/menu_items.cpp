@@ -152,13 +152,13 @@ void LoadParameterMenu(Works* works, char* out, size_t size, int item, int sub)
         SplitAddrInv(out, size, lanValue(item - ITEM_IP).octets);
         break;
     case ITEM_REF_LEV:
-        snprintf(out, size, "%d", RefLevel);
+        snprintf(out, size, "%d", RefLevel.load());
         break;
     case ITEM_REF_POS:
-        snprintf(out, size, "%d", RefPos);
+        snprintf(out, size, "%d", RefPos.load());
         break;
     case ITEM_POINT_DIV:
-        snprintf(out, size, "%d", PointDiv);
+        snprintf(out, size, "%d", PointDiv.load());
         break;
     case ITEM_OFFSET:
         snprintf(out, size, "%3.02f", works->offsetPlot.load());

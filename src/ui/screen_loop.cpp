@@ -154,9 +154,11 @@ void sendStatus(Works* works)
 {
     if (!works->wsConnected)
         return;
+    // The peer reads the first 44 bytes: the 43 status characters and one '0' after them.
+    constexpr size_t STATUS_FRAME_BYTES = 44;
     char buffer[64];
     CreaBufferDiStato(works, buffer, sizeof buffer);
-    sendWebSockStatusFrame(works, buffer, strnlen(buffer, sizeof buffer));
+    sendWebSockStatusFrame(works, buffer, std::min(STATUS_FRAME_BYTES, strnlen(buffer, sizeof buffer)));
 }
 
 } // namespace

@@ -10,9 +10,9 @@
 #include <iterator>
 #include <mutex>
 
-int RefLevel = -110;
-int RefPos = 0;
-int PointDiv = 10;
+Relaxed<int> RefLevel = -110;
+Relaxed<int> RefPos = 0;
+Relaxed<int> PointDiv = 10;
 
 namespace {
 
@@ -77,14 +77,15 @@ void DrawGrid(Works* works)
         return;
     computeGrid(works->divX, works->xRangeEnd);
     FrameBuffer* fb = works->fb;
-    const int low = RefLevel - RefPos * PointDiv;
-    const int high = divY * PointDiv + low;
+    const int step = PointDiv;
+    const int low = RefLevel - RefPos * step;
+    const int high = divY * step + low;
     putString(8, grid.bound_left - 35, grid.b_top - grid.r_y, "dBm", SCALE_GREY, SCALE_GREY, SCALE_GREY, fb, 0);
     char text[16];
     for (int i = 0; i <= divY; ++i) {
         const int y = grid.r_y * i + grid.b_top;
         DrawHorizontalLine(grid.bound_left, y, grid.bound_right, 120, 120, 120, fb, 0);
-        snprintf(text, sizeof text, "%d", high - PointDiv * i);
+        snprintf(text, sizeof text, "%d", high - step * i);
         putString(6, grid.bound_left - 35, y, text, SCALE_GREY, SCALE_GREY, SCALE_GREY, fb, 0);
     }
     for (int i = 0; i <= grid.divX; ++i) {

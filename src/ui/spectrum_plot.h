@@ -1,12 +1,15 @@
 #pragma once
 // The panadapter of the spectrum views: grid, dB and kHz scales, the spectrum trace, and
 // the frequency read-out (also drawn on the meter views).
+#include "core/relaxed.h"
+
 struct Works;
 
-// Scale of the plot (settings items "Ref Lev", "Ref Pos", "Point Div").
-extern int RefLevel;
-extern int RefPos;
-extern int PointDiv;
+// Scale of the plot (settings items "Ref Lev", "Ref Pos", "Point Div"): set by the button
+// thread, read by the screen loop.
+extern Relaxed<int> RefLevel;
+extern Relaxed<int> RefPos;
+extern Relaxed<int> PointDiv;
 
 struct PlotPoint {
     float x;

@@ -165,7 +165,8 @@ TEST(WsServerE2E, PasswordStatusFramesAndBankCommand)
         if (std::fabs(std::atof(st->data.substr(10, 6).c_str()) - 2.0) < 0.05)
             break;
     }
-    ASSERT_GE(st->data.size(), 42u) << st->data;
+    ASSERT_EQ(44u, st->data.size()) << st->data;
+    EXPECT_EQ("00", st->data.substr(42, 2)) << "no error listed, then the first of the zeros: " << st->data;
     EXPECT_EQ("20m ", st->data.substr(0, 4));
     EXPECT_NEAR(2.0, std::atof(st->data.substr(10, 6).c_str()), 0.05) << st->data;
     EXPECT_NEAR(100, std::atof(st->data.substr(16, 6).c_str()), 3) << st->data;
