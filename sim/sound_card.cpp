@@ -22,8 +22,10 @@ namespace {
 
 constexpr size_t kChunkFrames = 240;                  // 5 ms
 constexpr int64_t kChunkMicros = 5000;
-// A capture buffer of half a second, as ALSA gives a USB card by default: samples nobody
-// has read for longer are lost.
+// Samples nobody has read for half a second are lost, as when a card's capture buffer
+// overruns. (A real card's buffer starts empty when the device is opened; this FIFO fills
+// whether or not the controller has it open, so a larger one would hand a newly opened
+// capture that much old sound.)
 constexpr size_t kMaxWaitingFrames = kSoundRate / 2;
 constexpr int kPipeBytes = 256 * 1024;  // room for that in two channels
 

@@ -8,8 +8,8 @@
 //             card writes a tone (or silence, or a raw file looped) there in real time,
 //             48 kHz 16-bit, one or two channels, 240 frames every 5 ms. A read returns as
 //             soon as the card has written, so capture adds no delay of its own. Samples
-//             nobody reads are dropped once half a second is waiting, as a sound card
-//             overruns.
+//             nobody reads are dropped once half a second is waiting, as when a card's
+//             capture buffer overruns.
 //   playback  the card's own playback device, an ALSA plugin (sim/usb_sound/, type simcard,
 //             loaded from <root>/sim/lib): it plays its buffer at 48000 frames a second of
 //             the monotonic clock, underruns when the queue runs dry and makes a writer wait
