@@ -10,9 +10,14 @@
 // over the loopback: capture on the server unit, the "SO" frames, playback on the client unit.
 //
 // Each iteration plays silence, then starts a 1 kHz tone and times its first sample out of
-// the playback device. The playback queue is the device buffer of "AudioBuffers" periods of
-// 1024 frames (21.3 ms each): the simulated device passes samples on once a full buffer is
-// queued behind them, as a real queue that is kept full.
+// the playback device. The capture device hands each 5 ms block on as soon as the card has
+// recorded it. The playback device plays in real time as a USB card does: 48000 frames a
+// second of the monotonic clock, one millisecond at a time, from a buffer of "AudioBuffers"
+// periods of 1024 frames (21.3 ms each; a USB card takes 2 at least). What is measured on
+// the playback side is the queue the controller keeps in that buffer, not the buffer's
+// size: it starts playing at the first block, underruns (and starts again) when a block
+// comes late, and drops a queue grown past 100 ms. The counters say, beside the latency,
+// the Opus bit rate (0: raw) and the buffer size.
 #include "controller_process.h"
 #include "core/setup.h"
 #include "core/works.h"
@@ -23,15 +28,18 @@
 #include "sim_unit.h"
 
 #include <benchmark/benchmark.h>
+#include <alsa/asoundlib.h>
 #include <opus/opus.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -40,10 +48,32 @@ namespace {
 
 Works* loopWorks = nullptr;
 
+// The playback queue as each block arrives: frames still to play ahead of it, and the blocks
+// that found the device in an underrun (written by the capture thread, read after it ended).
+struct QueueWatch {
+    double frames = 0;
+    int blocks = 0;
+    int underruns = 0;
+} queueWatch;
+
+void watchQueue(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->audioOutMutex);
+    if (!works->pcmOut || !works->audioOutOn)
+        return;
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_avail(works->pcmOut) == -EPIPE)
+        ++queueWatch.underruns;
+    else if (snd_pcm_state(works->pcmOut) == SND_PCM_STATE_RUNNING && snd_pcm_delay(works->pcmOut, &delay) == 0)
+        queueWatch.frames += static_cast<double>(delay);
+    ++queueWatch.blocks;
+}
+
 // What the sender and the receiving side do with one captured block, without the socket.
 void loopBack(Works* works, const unsigned char* block)
 {
     const int frames = works->audioFrameSamples;
+    watchQueue(works);
     if (works->audioBitrate == 0) {
         playRemoteAudio(works, block, static_cast<size_t>(frames) * 4);
         return;
@@ -64,7 +94,11 @@ void report(benchmark::State& state, const std::vector<double>& latencies, int b
     for (double l : latencies)
         sum += l;
     state.counters["latency_ms"] = latencies.empty() ? 0 : 1000 * sum / static_cast<double>(latencies.size());
-    state.counters["queue_ms"] = buffers * 1024 * 1000.0 / 48000;
+    if (!latencies.empty()) {
+        state.counters["min_ms"] = 1000 * *std::min_element(latencies.begin(), latencies.end());
+        state.counters["max_ms"] = 1000 * *std::max_element(latencies.begin(), latencies.end());
+    }
+    state.counters["buffer_ms"] = buffers * 1024 * 1000.0 / 48000;
     state.counters["opus_bps"] = bitrate;
 }
 
@@ -102,6 +136,7 @@ void AudioPathInProcess(benchmark::State& state)
         createAudioCodecs(works.get());
         works->wsConnected = 1;
         loopWorks = works.get();
+        queueWatch = QueueWatch{};
         setAudioBlockSink(loopBack);
         setSetupSwitch(setup.get(), &Orvosetup::EnableWrite, '1');
         setSetupSwitch(setup.get(), &Orvosetup::EnableRead, '1');
@@ -130,9 +165,17 @@ void AudioPathInProcess(benchmark::State& state)
         capture.join();
         playback.join();
         setAudioBlockSink(nullptr);
-        destroyAudioCodecs(works.get());
         report(state, latencies, buffers, bitrate);
         state.counters["overrun_frames"] = static_cast<double>(card.overrunFrames());
+        // The queue ahead of each block, the underruns, and the encoder's own delay.
+        state.counters["queue_ms"] = queueWatch.blocks ? 1000 * queueWatch.frames / queueWatch.blocks / 48000 : 0;
+        state.counters["underruns"] = queueWatch.underruns;
+        if (works->opusEnc) {
+            opus_int32 lookahead = 0;
+            opus_encoder_ctl(works->opusEnc, OPUS_GET_LOOKAHEAD(&lookahead));
+            state.counters["opus_delay_ms"] = 1000.0 * lookahead / 48000;
+        }
+        destroyAudioCodecs(works.get());
     }
     unsetenv("ALSA_CONFIG_PATH");
     unsetenv("AMPCTL_ROOT");
@@ -221,19 +264,23 @@ void AudioLinkTwoUnits(benchmark::State& state)
 
 } // namespace
 
+// The defaults ("AudioBuffers" 10, "AudioCompress" 64000), then other buffers and raw audio.
 BENCHMARK(AudioLinkTwoUnits)
     ->ArgNames({"AudioBuffers", "bitrate"})
-    ->Args({1, 64000})
-    ->Args({1, 0})
+    ->Args({10, 64000})
+    ->Args({10, 0})
+    ->Args({2, 64000})
+    ->Args({20, 64000})
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(AudioPathInProcess)
     ->ArgNames({"AudioBuffers", "bitrate"})
-    ->Args({1, 64000})
-    ->Args({1, 0})
     ->Args({10, 64000})
+    ->Args({10, 0})
+    ->Args({2, 64000})
+    ->Args({20, 64000})
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);

@@ -302,6 +302,11 @@ std::string buildRoot(const std::string& dir)
     const std::string usbLib = programDir() + "/sim-usb/libusb-1.0.so.0";
     if (!programDir().empty() && ::access(usbLib.c_str(), R_OK) == 0)
         symLink(usbLib, p("sim/lib/libusb-1.0.so.0"));
+    // The sound interface's playback device, likewise: ALSA loads it by the path the root's
+    // configuration names.
+    const std::string soundLib = programDir() + "/sim-alsa/libasound_module_pcm_simcard.so";
+    if (!programDir().empty() && ::access(soundLib.c_str(), R_OK) == 0)
+        symLink(soundLib, playbackDevicePath(root));
 
     writeFileIfMissing(p("opt/good"), "");
     writeFileIfMissing(p("etc/network/interfaces"), kInterfaces);

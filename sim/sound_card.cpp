@@ -22,8 +22,10 @@ namespace {
 
 constexpr size_t kChunkFrames = 240;                  // 5 ms
 constexpr int64_t kChunkMicros = 5000;
-// A capture buffer of half a second, as ALSA gives a USB card by default: samples nobody
-// has read for longer are lost.
+// Samples nobody has read for half a second are lost, as when a card's capture buffer
+// overruns. (A real card's buffer starts empty when the device is opened; this FIFO fills
+// whether or not the controller has it open, so a larger one would hand a newly opened
+// capture that much old sound.)
 constexpr size_t kMaxWaitingFrames = kSoundRate / 2;
 constexpr int kPipeBytes = 256 * 1024;  // room for that in two channels
 
@@ -44,9 +46,10 @@ std::string readText(const std::string& path)
     return s.str();
 }
 
-// One ALSA device whose capture reads the card's input FIFO and whose playback writes its
-// output FIFO; the arguments of "hw:CARD,DEV" are taken and ignored, so any card number of
-// the settings reaches the same interface.
+// One ALSA device whose playback is the card's own playback device (the simcard plugin,
+// writing its output FIFO in real time) and whose capture reads the card's input FIFO;
+// the arguments of "hw:CARD,DEV" are taken and ignored, so any card number of the
+// settings reaches the same interface.
 std::string deviceBlock(const std::string& name, const std::string& in, const std::string& out)
 {
     return "pcm." + name + " {\n"
@@ -56,10 +59,8 @@ std::string deviceBlock(const std::string& name, const std::string& in, const st
            "  @args.SUBDEV { type integer default -1 }\n"
            "  type asym\n"
            "  playback.pcm {\n"
-           "    type file\n"
-           "    slave.pcm { type null }\n"
+           "    type simcard\n"
            "    file \"" + out + "\"\n"
-           "    format \"raw\"\n"
            "  }\n"
            "  capture.pcm {\n"
            "    type file\n"
@@ -78,12 +79,18 @@ std::string alsaConfigPath(const std::string& root)
     return rootPath(root, "sim/asound.conf");
 }
 
+std::string playbackDevicePath(const std::string& root)
+{
+    return rootPath(root, "sim/lib/libasound_module_pcm_simcard.so");
+}
+
 std::string alsaConfigText(const std::string& root)
 {
     const std::string in = rootPath(root, "sim/audio_in.fifo");
     const std::string out = rootPath(root, "sim/audio_out.fifo");
-    return "# The simulated unit's sound interface (written by ampsim): ALSA's file plugin over\n"
-           "# its null plugin, reading and writing the FIFOs the simulated card serves.\n" +
+    return "# The simulated unit's sound interface (written by ampsim): playback through the\n"
+           "# card's own device plugin, capture through ALSA's file plugin over its null plugin.\n"
+           "pcm_type.simcard { lib \"" + playbackDevicePath(root) + "\" }\n" +
            deviceBlock("hw", in, out) + deviceBlock("plughw", in, out) + deviceBlock("default", in, out);
 }
 

@@ -1,17 +1,21 @@
 #pragma once
 // The USB sound interface of the simulated unit (the C-Media device 0d8c:01af), as the
 // controller reaches it: through ALSA, by the device names of setup.txt ("hw:1" and the
-// like), with ALSA's own file and null plugins configured by <root>/sim/asound.conf (the
-// controller runs with ALSA_CONFIG_PATH pointing there):
+// like), configured by <root>/sim/asound.conf (the controller runs with ALSA_CONFIG_PATH
+// pointing there):
 //
-//   capture   the file plugin reads <root>/sim/audio_in.fifo; the card writes a tone (or
-//             silence, or a raw file looped) there in real time, 48 kHz 16-bit, one or two
-//             channels, 240 frames every 5 ms. Samples nobody reads are dropped once
-//             half a second is waiting, as a sound card overruns.
-//   playback  the file plugin writes <root>/sim/audio_out.fifo (two channels); the card
-//             appends everything to <root>/sim/audio_out.raw, the playback file. The file
-//             plugin hands samples on once the device's buffer (set by the controller) is
-//             full behind them, so the playback file lags by that buffer, as a real queue.
+//   capture   ALSA's file plugin (over its null plugin) reads <root>/sim/audio_in.fifo; the
+//             card writes a tone (or silence, or a raw file looped) there in real time,
+//             48 kHz 16-bit, one or two channels, 240 frames every 5 ms. A read returns as
+//             soon as the card has written, so capture adds no delay of its own. Samples
+//             nobody reads are dropped once half a second is waiting, as when a card's
+//             capture buffer overruns.
+//   playback  the card's own playback device, an ALSA plugin (sim/usb_sound/, type simcard,
+//             loaded from <root>/sim/lib): it plays its buffer at 48000 frames a second of
+//             the monotonic clock, underruns when the queue runs dry and makes a writer wait
+//             while the buffer is full, as the real card does; the frames it plays go to
+//             <root>/sim/audio_out.fifo the moment they are played (two channels), and the
+//             card appends them to <root>/sim/audio_out.raw, the playback file.
 //
 // Presence: `lsusb` prints <root>/sim/lsusb; the card's line is there while the card is
 // plugged in (setSoundCardPresent). A running SoundCard starts plugged in.
@@ -30,6 +34,9 @@ constexpr const char* kSoundCardLsusbLine = "Bus 001 Device 005: ID 0d8c:01af C-
 // The ALSA configuration of the root (written by buildRoot).
 std::string alsaConfigPath(const std::string& root);
 std::string alsaConfigText(const std::string& root);
+// Where the configuration looks for the playback device's plugin (the root builder links it
+// there from the build).
+std::string playbackDevicePath(const std::string& root);
 // Plugs the card in or pulls it out: its line in <root>/sim/lsusb, other lines kept.
 void setSoundCardPresent(const std::string& root, bool present);
 bool soundCardPresent(const std::string& root);

@@ -17,7 +17,7 @@ TEST(RemoteAudioE2E, LostSoundInterfaceEndsBothThreadsAndTheErrorKeyRestartsThem
     sim::SimUnit unit(freshTempDir("e2e-audio"));
     std::filesystem::create_directories(unit.path("opt/set"));
     std::ofstream(unit.path("opt/set/setup.txt"))
-        << "EnableRead: 1\nEnableWrite: 1\nWebSocket: 0\nEnableKeyb: 0\nAudioCompress: 64000\nAudioBuffers: 1\n";
+        << "EnableRead: 1\nEnableWrite: 1\nWebSocket: 0\nEnableKeyb: 0\nAudioCompress: 64000\n";
     sim::ControllerProcess ctl(AMPCTL_BIN, unit.root(), AMPCTL_BUILD_DIR "/pictures");
     ASSERT_TRUE(ctl.waitForStderr("capture audio interface hw:1 opened", 40)) << ctl.stderrText();
     ASSERT_TRUE(ctl.waitForStderr("output audio interface hw:1 opened", 10)) << ctl.stderrText();

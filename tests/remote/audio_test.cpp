@@ -1,5 +1,5 @@
 // Remote audio in-process: the capture and playback threads on the simulated sound interface
-// (ALSA's file and null plugins through the root's own configuration), the Opus codecs, the
+// (through the root's own ALSA configuration: a real-time playback device), the Opus codecs, the
 // presence checks and the exit routines.
 #include "amplifier/errors.h"
 #include "audio_test_util.h"
@@ -60,7 +60,9 @@ protected:
         InitErrorTable(works.get());
         works->cpFlag = 0;
         works->running = 1;
-        works->audioBuffers = 1;  // a short playback queue: the playback file follows closely
+        // The shortest playback buffer a USB card takes: a writer faster than the card waits
+        // for room, so every block is played.
+        works->audioBuffers = 2;
         {
             std::lock_guard<std::mutex> lock(blocksMutex);
             blocks.clear();
@@ -291,6 +293,30 @@ TEST_F(RemoteAudio, PlaybackOfRawAndOpusMessagesWithSilenceForABadPacket)
     EXPECT_EQ(-1, ExistAnError(works.get()));
     EXPECT_EQ(0, works->audioOutOn);
     EXPECT_EQ(0, playRemoteAudio(works.get(), reinterpret_cast<const unsigned char*>(raw.data()), raw.size()));
+}
+
+TEST_F(RemoteAudio, PlaybackDropsAQueueGrownPastAHundredMilliseconds)
+{
+    works->audioBuffers = 10;  // the default: a buffer of 213 ms
+    works->audioBitrate = 0;
+    setSetupSwitch(setup.get(), &Orvosetup::EnableWrite, '1');
+    works->wsConnected = 1;
+    startWatched(th_scrivi);
+    ASSERT_TRUE(waitFor([this] { return works->audioOutOn == 1; }, 10));
+
+    // Half a second of audio at once, as after a stall of the network: the card plays 5 ms
+    // of it in 5 ms, so the queue grows, and each time it holds more than 4800 frames it is
+    // dropped.
+    const std::string block = audiotest::stereoTone(1000, 8000, 240);
+    const size_t count = 100;
+    for (size_t b = 0; b < count; b++)
+        ASSERT_EQ(0, playRemoteAudio(works.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size()));
+    works->wsConnected = 0;
+    ASSERT_TRUE(waitFor([this] { return card.playedFrames() > 0; }, 10));
+    sleepMs(1000);  // what was left is drained
+    const uint64_t frames = card.playedFrames();
+    EXPECT_GT(frames, 0u);
+    EXPECT_LT(frames, count * 240 - 4800) << "at least one queue of 100 ms dropped";
 }
 
 TEST_F(RemoteAudio, PlaybackEndsWithErrorTenWhenTheInterfaceGoes)
