@@ -214,13 +214,15 @@ void ExitAUDIOread(Works* works)
 {
     logErr("th_leggi ERR\n");
     AddErrore(works, ERR_AUDIO_READ);
+    // The switch drops before the device is closed (which can take a while) and before the
+    // restart flag is raised: the error key's restart starts only switches at '0', and the
+    // other audio thread may have raised the flag already. A restart meanwhile waits for
+    // this thread to end.
+    setSetupSwitch(works->setup, &Orvosetup::EnableRead, '0');
     if (status_th_leggi && works->pcmIn)
         snd_pcm_close(works->pcmIn);
     works->pcmIn = nullptr;
     status_th_leggi = 0;
-    // The switch drops before the restart flag is raised, so the error key's restart,
-    // which starts only switches at '0', always finds this one.
-    setSetupSwitch(works->setup, &Orvosetup::EnableRead, '0');
     works->remoteThreadExited = 1;
 }
 

@@ -223,11 +223,12 @@ void ExitAUDIOwrite(Works* works)
 {
     logErr("th_scrivi ERR\n");
     AddErrore(works, ERR_AUDIO_WRITE);
+    // Switch off before the close, as the capture's exit routine does.
+    setSetupSwitch(works->setup, &Orvosetup::EnableWrite, '0');
     snd_pcm_t* pcm = withdrawOutput(works);
     if (status_th_scrivi && pcm)
         snd_pcm_close(pcm);
     status_th_scrivi = 0;
-    setSetupSwitch(works->setup, &Orvosetup::EnableWrite, '0');
     works->remoteThreadExited = 1;
 }
 

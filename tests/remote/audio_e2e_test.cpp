@@ -33,7 +33,8 @@ TEST(RemoteAudioE2E, LostSoundInterfaceEndsBothThreadsAndTheErrorKeyRestartsThem
     EXPECT_TRUE(ctl.waitForStderr("err:10\n", 5)) << ctl.stderrText();
 
     // Plugged in again, the error key restarts the threads that ended on their own. The
-    // second exit routine is given the time to finish what it prints first.
+    // second exit routine is given the time to finish what it prints first; one still
+    // closing its device has already dropped its switch, and the restart waits for it.
     unit.soundCard()->setPresent(true);
     usleep(1000000);
     ASSERT_TRUE(unit.pressButton(1));
