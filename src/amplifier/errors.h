@@ -11,6 +11,34 @@ constexpr uint8_t ERR_SEVERE = 1;       // tile drawn red
 constexpr uint8_t ERR_PROTECTION = 2;   // needs a bias reset
 constexpr uint8_t ERR_TEMPORARY = 4;    // removed by the error key
 
+// Error codes: the index of each descriptor in the table below. Every subsystem raises
+// and clears its errors by these names.
+constexpr int ERR_TEMP1_RECOVERED = 0;     // sensor 1 back below its limit after an alarm
+constexpr int ERR_HIGH_SWR = 1;            // board status: high SWR
+constexpr int ERR_TEMP1_HIGH = 2;          // sensor 1 above its limit
+constexpr int ERR_POWER_IN = 3;            // board status: drive power fault
+constexpr int ERR_COMM = 4;                // the amplifier link gave up a command
+constexpr int ERR_REMOTE_USB = 5;          // transceiver USB stream
+constexpr int ERR_AUDIO_MISSING = 6;       // transceiver sound interface not found
+constexpr int ERR_IXO_MODE = 7;            // transceiver serial link not enabled
+constexpr int ERR_IXO_EXTIO = 8;           // transceiver serial link
+constexpr int ERR_AUDIO_READ = 9;          // audio capture (or its sound interface missing)
+constexpr int ERR_AUDIO_WRITE = 10;        // audio playback
+constexpr int ERR_WEB_SOCKET = 11;         // remote link
+constexpr int ERR_TUNE_TIMEOUT = 12;       // automatic tuning ran out of time
+constexpr int ERR_TUNE_SWR_WARNING = 13;   // automatic tuning ended above the target SWR
+constexpr int ERR_AUTOTUNE_ABORT = 14;     // automatic tuning aborted
+constexpr int ERR_BOARD_FAULT = 15;        // board status: fault, detail names it
+constexpr int ERR_MICRO_RESET = 16;        // board status: the board's processor was reset
+constexpr int ERR_CMD_NOT_AVAILABLE = 17;  // key pressed where its command does not apply
+constexpr int ERR_TUNE_MAX_SWR = 18;       // automatic tuning above the maximum SWR
+constexpr int ERR_BAND_STANDBY = 19;       // board status: band change in stand-by
+constexpr int ERR_REMOTE_CAT = 20;         // transceiver CAT port
+constexpr int ERR_TEMP2_RECOVERED = 21;    // sensor 2 back below its limit after an alarm
+constexpr int ERR_TEMP2_HIGH = 22;         // sensor 2 above its limit
+constexpr int ERR_TEMP1_WARNING = 23;      // sensor 1 close below its limit
+constexpr int ERR_TEMP2_WARNING = 24;      // sensor 2 close below its limit
+
 // The descriptors as the unit ships them, indexed by code (filled into works at start-up).
 extern const ErrorDescriptor errorTableData[ERROR_CODES];
 // Copies the descriptors into works->errTable.

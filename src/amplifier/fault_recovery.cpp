@@ -24,9 +24,9 @@ void ResetBiasCmd(Works* works)
 void ClearDisplayError(Works* works)
 {
     setErrorFlags(works, 2);
-    DeleteErrore(works, 12);
-    DeleteErrore(works, 13);
-    DeleteErrore(works, 14);
+    DeleteErrore(works, ERR_TUNE_TIMEOUT);
+    DeleteErrore(works, ERR_TUNE_SWR_WARNING);
+    DeleteErrore(works, ERR_AUTOTUNE_ABORT);
     logErr(" -->reset protezione %c\n", works->statoAmp[1].load());
 }
 

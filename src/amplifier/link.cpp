@@ -221,9 +221,9 @@ void GestRetrayCMD(Works* works)
     if (works->retryCount > 2) {
         char detail[16];
         snprintf(detail, sizeof detail, "Err %c%c", works->lastCmdLetters[0], works->lastCmdLetters[1]);
-        setErrorDetail(works, 4, detail);
+        setErrorDetail(works, ERR_COMM, detail);
         if (works->retryErrHold == 0) {
-            AddErrore(works, 4);
+            AddErrore(works, ERR_COMM);
             works->retryErrHold = 2000;
         }
         logErr("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST (Timer: %i)\n",

@@ -162,32 +162,32 @@ void takeOverBoardState(Works* works, uint8_t b0, uint8_t b1)
 void statusFaults(Works* works, uint8_t b1, uint8_t b2)
 {
     if ((b2 & 0x80) && works->microReset == 1)
-        AddErrore(works, 16);
+        AddErrore(works, ERR_MICRO_RESET);
 
     if (b2 & 0x5F) {
         if (b2 & 0x40) {
-            AddErrore(works, 19);
+            AddErrore(works, ERR_BAND_STANDBY);
         } else {
             static const char* const names[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
             for (int bit = 0; bit < 5; bit++)
                 if (b2 & (1 << bit))
                     snprintf(works->ampErrText, sizeof works->ampErrText, "%s", names[bit]);
-            setErrorDetail(works, 15, works->ampErrText);
-            AddErrore(works, 15);
+            setErrorDetail(works, ERR_BOARD_FAULT, works->ampErrText);
+            AddErrore(works, ERR_BOARD_FAULT);
         }
     } else {
-        DeleteErrore(works, 15);
+        DeleteErrore(works, ERR_BOARD_FAULT);
         if (errorFlags(works) & 2)
             clearErrorFlags(works, 3);
     }
 
     if ((b2 & 0x20) && works->anState == 1 && works->tuneStatus == 0 && !(works->autoTuneMode & 0x1E))
-        AddErrore(works, 3);
+        AddErrore(works, ERR_POWER_IN);
 
     if (b1 & 2) {
-        AddErrore(works, 1);
+        AddErrore(works, ERR_HIGH_SWR);
     } else {
-        DeleteErrore(works, 1);
+        DeleteErrore(works, ERR_HIGH_SWR);
         if (errorFlags(works) & 2)
             clearErrorFlags(works, 3);
     }
@@ -283,7 +283,7 @@ void decodeStatus(Works* works, const Reply& r)
         logErr("--------------- AMPL ERRORE : bypass off %s\n", r.line.c_str());
         works->ampBypass = 0;
     }
-    if (ExistError(works, 4))
+    if (ExistError(works, ERR_COMM))
         takeOverBoardState(works, b0, b1);
 
     statusFaults(works, b1, b2);
@@ -298,8 +298,8 @@ void decodeStatus(Works* works, const Reply& r)
     statusMeasurements(works, t);
 
     searchPercentVentola(works);
-    GestTemperatureFunction(works, 2, 0, 23, works->temp1, works->maxTemperature);
-    GestTemperatureFunction(works, 22, 21, 24, works->temp2, works->maxTemperature2);
+    GestTemperatureFunction(works, ERR_TEMP1_HIGH, ERR_TEMP1_RECOVERED, ERR_TEMP1_WARNING, works->temp1, works->maxTemperature);
+    GestTemperatureFunction(works, ERR_TEMP2_HIGH, ERR_TEMP2_RECOVERED, ERR_TEMP2_WARNING, works->temp2, works->maxTemperature2);
 
     nextAfterStatus(works);
 }

@@ -20,11 +20,6 @@
 
 namespace {
 
-constexpr int ERR_REMOTE_USB = 5;
-constexpr int ERR_IXO_EXTIO = 8;
-constexpr int ERR_AUDIO_READ = 9;
-constexpr int ERR_AUDIO_WRITE = 10;
-constexpr int ERR_REMOTE_CAT = 20;
 
 // One thread started by a setup switch. When the start fails (its previous run has not
 // ended), the switch goes back to '0' so the setup record tells the truth, and the error of

@@ -8,12 +8,6 @@
 #include "core/works.h"
 #include "tuner/tuner_files.h"
 
-namespace {
-
-constexpr int ERR_IXO_EXTIO = 8;
-
-} // namespace
-
 void LoadAllBankTable(Works* works, int bank)
 {
     works->interfaceMode = LoadTabConfig(works, bank);

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int ERR_AUDIO_READ = 9;
 constexpr int64_t PRESENCE_CHECK_MS = 2000;
 constexpr int WAIT_MS = 100;
 // Blocks read in one go before the thread looks at its switch again.

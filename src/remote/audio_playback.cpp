@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int ERR_AUDIO_WRITE = 10;
 constexpr int START_DELAY_MS = 3000;
 constexpr int WATCH_MS = 10;
 constexpr snd_pcm_uframes_t FRAMES_PER_BUFFER_UNIT = 1024;

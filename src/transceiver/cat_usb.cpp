@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr int ERR_REMOTE_CAT = 20;
 constexpr size_t ANSWER_MAX = 200;
 constexpr char IDENTITY_QUERY[] = "DT;";
 constexpr char IDENTITY_ANSWER[] = "DT001";

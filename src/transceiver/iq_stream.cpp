@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int ERR_REMOTE_USB = 5;
 constexpr uint8_t VENDOR_IN = 0xC0;  // vendor request, to the device, data in
 constexpr uint16_t CAL_INDEX = 0x0151;
 

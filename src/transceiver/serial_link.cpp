@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int ERR_IXO_EXTIO = 8;
 constexpr int LINK_ERROR_HOLD_MS = 2000;
 constexpr int EMPTY_POLL_LIMIT = 1500;  // 1 ms polls without a byte before the link error
 

@@ -28,9 +28,6 @@ int cnttunefine = 0;
 
 namespace {
 
-constexpr int ERR_TUNE_TIMEOUT = 12;
-constexpr int ERR_TUNE_SWR_WARNING = 13;
-constexpr int ERR_TUNE_MAX_SWR = 18;
 constexpr int VALUE_TOP = 510;      // highest value a search step may reach
 constexpr int VALUE_MAX = 511;
 constexpr float STORE_LIMIT_SWR = 6.0f;

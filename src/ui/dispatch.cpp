@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr int ERR_CMD_NOT_AVAILABLE = 17;
 constexpr int TUNE_STEPS_MAX = 510;  // highest value a step up may start from
 
 using KeyAction = int (*)(Works* works, int pressFlags);

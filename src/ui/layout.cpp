@@ -244,7 +244,7 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
     snprintf(text, sizeof text, "State 0x%02x 0x%02x,ES:%u,ER:%u", works->statoAmp[0].load(), works->statoAmp[1].load(),
              static_cast<unsigned>(works->retryTotal), static_cast<unsigned>(works->retryStops));
     statusLine(works, 308, "STATUS", text);
-    statusLine(works, 330, nullptr, ExistError(works, 8) ? "No EXT IO data" : "EXT IO connected");
+    statusLine(works, 330, nullptr, ExistError(works, ERR_IXO_EXTIO) ? "No EXT IO data" : "EXT IO connected");
 
     snprintf(text, sizeof text, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV", works->supply[0].load(),
              static_cast<double>(CalvTensVadcAmp(works, works->supply[1])),

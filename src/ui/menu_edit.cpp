@@ -33,13 +33,6 @@ constexpr uint8_t TINY_POWER_OFF = 133;
 
 enum Action { ENTER = 0, DECREASE = 1, INCREASE = 2, CURSOR_LEFT = 3, CURSOR_RIGHT = 4 };
 
-// Errors of the remote prerequisites.
-constexpr int ERR_REMOTE_USB = 5;
-constexpr int ERR_AUDIO_MISSING = 6;
-constexpr int ERR_IXO_MODE = 7;
-constexpr int ERR_IXO_EXTIO = 9;
-constexpr int ERR_REMOTE_CAT = 20;
-
 void save(Works* works)
 {
     writeSetup(works);
@@ -231,7 +224,7 @@ void toggleUseMode(Works* works)
     else if (links == 2)
         AddErrore(works, ERR_REMOTE_CAT);
     else if (links == 3)
-        AddErrore(works, ERR_IXO_EXTIO);
+        AddErrore(works, ERR_AUDIO_READ);
     if (audio == 0)
         AddErrore(works, ERR_AUDIO_MISSING);
     if (enaser != '1')

@@ -32,7 +32,6 @@ const char SaveScreenVal[5][8] = {"5min", "10min", "20min", "30min", "60min"};
 
 namespace {
 
-constexpr int ERR_AUTOTUNE_ABORT = 14;
 constexpr int64_t TEMP_LOG_PERIOD_MS = 5000;
 
 // autoTuneMode bits.
