@@ -75,6 +75,12 @@ public:
     }
     std::vector<GpioAccess> accesses() const;
     void clearAccesses();
+    // The codes the micro received, copied under the block's lock (a thread may poll it).
+    std::vector<uint8_t> microCommands() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return micro_.commands();
+    }
 
 private:
     uint32_t levels() const;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 Relaxed<double> TIME_LONG_PRESS = 0.5;
@@ -119,8 +120,42 @@ AmpIdentity ampIdentity(Works* works)
     return id;
 }
 
+namespace {
+
+// Codes the mailbox's reader (the button thread) posted itself, oldest first. The reader
+// takes them between two exchanges; it cannot wait for the mailbox, only it empties it.
+constexpr size_t OWN_TINY_CODES = 16;
+thread_local bool tinyReader = false;
+thread_local std::deque<uint8_t> ownTinyCodes;
+
+} // namespace
+
+void becomeTinyReader()
+{
+    tinyReader = true;
+}
+
+uint8_t takeTinyCmd(Works* works)
+{
+    if (const uint8_t posted = works->tinyCmd.exchange(0))
+        return posted;
+    if (!tinyReader || ownTinyCodes.empty())
+        return 0;
+    const uint8_t own = ownTinyCodes.front();
+    ownTinyCodes.pop_front();
+    return own;
+}
+
 void postTinyCmd(Works* works, uint8_t code)
 {
+    if (tinyReader) {
+        if (ownTinyCodes.size() >= OWN_TINY_CODES) {
+            logErr("tinyCmd queue full, code %d not posted\n", code);
+            return;
+        }
+        ownTinyCodes.push_back(code);
+        return;
+    }
     // The button thread empties the mailbox every few milliseconds. Without a button thread
     // nobody ever empties it, so a writer gives up after a second instead of hanging.
     const int64_t deadline = monoMillis() + 1000;

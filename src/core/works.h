@@ -423,4 +423,10 @@ struct AmpIdentity {
 };
 AmpIdentity ampIdentity(Works* works);
 // Posts a code to the front-panel mailbox: waits until it is empty, then stores the code.
+// On the mailbox's reader (the button thread) the code is queued for the reader instead.
 void postTinyCmd(Works* works, uint8_t code);
+// Makes the calling thread the mailbox's reader (the button thread).
+void becomeTinyReader();
+// The reader's next code to exchange: the mailbox's, else the oldest it posted itself;
+// 0 when there is none.
+uint8_t takeTinyCmd(Works* works);

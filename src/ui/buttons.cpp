@@ -43,6 +43,7 @@ void gpioSetUp(GpioPort& port)
 
 void buttonLoop(Works* works, GpioPort& port)
 {
+    becomeTinyReader();
     ButtonReader reader;
     const ButtonPress press = [works](int key, int flags) { return DecodeTasto(works, key, flags); };
     while (works->running) {

@@ -53,7 +53,7 @@ void tinySchedule(Works* works)
         return;
     }
     works->tinyPollDelay = TINY_POLL_PERIOD;
-    const uint8_t posted = works->tinyCmd.exchange(0);
+    const uint8_t posted = takeTinyCmd(works);
     if (posted) {
         logErr("CMD TINY %0x\n", posted);
         works->tinyCmdActive = posted;

@@ -18,7 +18,8 @@ constexpr int TINY_POLL_PERIOD = 200; // button polls between two exchanges
 int tinyExchange(GpioPort& port, uint8_t cmd);
 
 // Picks the next code to exchange while tinyCmdActive is idle: every TINY_POLL_PERIOD
-// polls either the code waiting in the mailbox or the next poll code of the rotation
+// polls either the code waiting in the mailbox (or one this thread posted itself) or the
+// next poll code of the rotation
 // D1, D2, D3, D0, pause.
 void tinySchedule(Works* works);
 

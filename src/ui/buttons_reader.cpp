@@ -49,6 +49,8 @@ int pollButtons(ButtonReader& r, uint32_t levels, double now, double longPress, 
             if (late > -NOTICE_LEAD_SECONDS)
                 notice = 1;
             if (late > 0) {
+                // The key handler ends the notice: it is not raised again over its action.
+                notice = 0;
                 if (press(key, static_cast<int>(r.heldMask | bit))) {
                     r.repeats++;
                     r.pressStart = now;

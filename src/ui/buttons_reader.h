@@ -28,5 +28,6 @@ using ButtonPress = std::function<int(int key, int pressFlags)>;
 
 // One poll of the buttons. levels: bit k-1 is the input level of button k (1 released,
 // 0 pressed). now: monotonic seconds; longPress: the long-press time in seconds.
-// Returns 1 when the second-function notice should show (a long press is near), else 0.
+// Returns 1 when the second-function notice should show (a long press is near), else 0;
+// 0 on the poll that hands the long press to the key handler, which clears the notice.
 int pollButtons(ButtonReader& reader, uint32_t levels, double now, double longPress, const ButtonPress& press);

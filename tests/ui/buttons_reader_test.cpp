@@ -16,6 +16,7 @@ struct Call {
     int key;
     int flags;
     double at;
+    size_t poll;  // index of the poll (and of its notice) that made the call
 };
 
 class Script {
@@ -30,7 +31,7 @@ public:
             levels &= ~(1u << (k - 1));
         for (int i = 0; i < polls; i++) {
             notices.push_back(pollButtons(reader, levels, now, longPress, [this](int key, int flags) {
-                calls.push_back({key, flags, now});
+                calls.push_back({key, flags, now, notices.size()});
                 return result_;
             }));
             now += POLL;
@@ -159,6 +160,12 @@ TEST(ButtonReader, ConsumedLongPressDeliversNothingMoreAndFollowsTheSetting)
     EXPECT_EQ(1, s.calls[0].flags);
     EXPECT_GE(s.calls[0].at - pressed, 0.8);
     EXPECT_LE(s.calls[0].at - pressed, 0.8 + 1.5 * POLL);
+    // The notice shows just before the long press and not from the poll that hands it over
+    // (the key handler has cleared it by then) while the key stays down.
+    const size_t handed = s.calls[0].poll;
+    EXPECT_EQ(1, s.notices[handed - 1]);
+    for (size_t i = handed; i < s.notices.size(); i++)
+        ASSERT_EQ(0, s.notices[i]) << "notice raised again " << i - handed << " polls after the long press";
     s.release(10);
     EXPECT_EQ(1u, s.calls.size()) << "no short press after a consumed long press";
     // The next short press is a short press again.

@@ -4,13 +4,19 @@
 #include "core/works.h"
 #include "display/framebuffer.h"
 #include "front_panel_micro.h"
+#include "screen_support.h"
 #include "platform/clock.h"
 #include "platform/gpio.h"
 #include "ui/buttons.h"
 #include "ui/buttons_micro.h"
+#include "ui/layout.h"
+#include "ui/menu.h"
+#include "ui/menu_items.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -20,6 +26,15 @@ namespace {
 
 constexpr uint32_t DATA = 1u << 4;
 constexpr uint32_t CLOCK = 1u << 6;
+
+// Waits up to 20 s for a condition of the polling thread.
+template <typename Pred> bool waitFor(Pred pred)
+{
+    const double end = monoSeconds() + 20;
+    while (!pred() && monoSeconds() < end)
+        sleepMs(5);
+    return pred();
+}
 
 // Walks the recorded accesses in order.
 class Walk {
@@ -168,12 +183,6 @@ TEST(ButtonThread, SetsUpPinsDrivesOutputsAndPollsTheMicro)
     EXPECT_TRUE(block.outputLatch() & (1u << 13)) << "LED on at start";
 
     std::thread loop([&] { buttonLoop(works.get(), block); });
-    auto waitFor = [](auto pred) {
-        const double end = monoSeconds() + 20;
-        while (!pred() && monoSeconds() < end)
-            sleepMs(10);
-        return pred();
-    };
     // Every poll drives GPIO 16 high; the LED follows bit 0 of svcFlags.
     EXPECT_TRUE(waitFor([&] { return (block.outputLatch() & (1u << 16)) != 0; }));
     works->svcFlags |= 1;
@@ -188,33 +197,106 @@ TEST(ButtonThread, SetsUpPinsDrivesOutputsAndPollsTheMicro)
     loop.join();
 }
 
-// A press on the block's button pin reaches the key handler, which renews the time of the
-// last activity.
+// Presses on the block's button pins go through the reader to the key handler, and the
+// next frame shows their result: a short press of key 4 opens the tune bar; a long press of
+// the antenna key is consumed (the antenna steps once) and leaves no second-function
+// notice behind (the reader's own test sees the notice shown ahead of the long press).
 TEST(ButtonThread, HandsAPressToTheKeyHandler)
 {
-    auto works = std::make_unique<Works>();
-    auto setup = std::make_unique<Orvosetup>();
-    std::unique_ptr<FrameBuffer, void (*)(FrameBuffer*)> fb{fbCreateInMemory(800, 480, 4), fbDestroy};
-    works->setup = setup.get();
-    initSetup(works.get());
-    works->fb = fb.get();
+    screentest::ScreenRecord works;
+    InitMenuOrvo(works.get());
+    works->pageIdx = BAR_MAIN;
+    works->antenna = 0;
     works->running = 1;
-    works->lastActivity = 0;
     sim::GpioBlockModel block(true);
     gpioSetUp(block);
     std::thread loop([&] { buttonLoop(works.get(), block); });
-    sleepMs(50);
+    // Polls of the reader after this call (every poll ends with its pause).
+    auto pollsDone = [&] {
+        size_t n = 0;
+        for (const GpioAccess& a : block.accesses())
+            n += a.kind == GpioAccess::Pause && a.value == BUTTON_POLL_MICROS;
+        return n;
+    };
+    auto waitPolls = [&](size_t polls) {
+        const size_t from = pollsDone();
+        return waitFor([&] { return pollsDone() >= from + polls; });
+    };
+    auto frame = [&] {
+        memset(works.fb()->drawBuf, 0, works.fb()->memSize);
+        LoadButtons(works.get(), SerParam{});
+    };
+    // The notice's row, between the temperature boxes and the fault tiles.
+    auto noticeInk = [&] {
+        int ink = 0;
+        for (int y = 334; y < 362; ++y)
+            for (int x = 0; x < 500; ++x)
+                ink += screentest::pixel(works.fb(), x, y) != screentest::Rgb{0, 0, 0};
+        return ink;
+    };
+
+    ASSERT_TRUE(waitPolls(10));
     EXPECT_EQ(0, works->lastActivity.load()) << "nothing pressed yet";
-    const int64_t before = monoMillis();
     block.setButton(4, true);
     sleepMs(100);
     block.setButton(4, false);
-    const double end = monoSeconds() + 20;
-    while (works->lastActivity == 0 && monoSeconds() < end)
-        sleepMs(10);
+    ASSERT_TRUE(waitFor([&] { return works->pageIdx == BAR_TUNE; }));
+    frame();
+    screentest::expectButtonShows(works.fb(), 3, "TUNE F", "  Off");
+    screentest::expectButtonShows(works.fb(), 6, "MANUAL", "Tune");
+
+    works->pageIdx = BAR_MAIN;
+    works->msgFlags = 1;
+    frame();
+    ASSERT_GT(noticeInk(), 0) << "the notice drawn where it is looked for";
+    works->msgFlags = 0;
+    block.setButton(3, true);
+    ASSERT_TRUE(waitFor([&] { return works->antenna == 1; }));
+    ASSERT_TRUE(waitPolls(20));
+    block.setButton(3, false);
+    ASSERT_TRUE(waitPolls(20));
     works->running = 0;
     loop.join();
-    EXPECT_GE(works->lastActivity.load(), before);
+    EXPECT_EQ(1, works->antenna) << "one step: the long press is consumed, no short press on release";
+    frame();
+    screentest::saveScreen(works.fb(), "button_thread_after_long_antenna");
+    EXPECT_EQ(0, noticeInk()) << "\"Entering second function...\" left on the screen";
+    screentest::expectButtonShows(works.fb(), 3, "   ANT", "     2");
+}
+
+// The key handler runs on the thread that empties the front-panel mailbox. Confirming the
+// local use mode posts the remote-stop code while another thread's code still waits in
+// the mailbox: both codes go out, the other thread's first.
+TEST(ButtonThread, KeyHandlerPostsToTheMailboxItEmpties)
+{
+    screentest::ScreenRecord works;
+    InitMenuOrvo(works.get());
+    works->pageIdx = BAR_MENU_EDIT;
+    works->menuIdx = ITEM_USE_MODE;
+    works->remoteActive = 0;
+    works->running = 1;
+    sim::GpioBlockModel block(true);
+    gpioSetUp(block);
+    // No exchange until the key has been handled, and a code waiting in the mailbox.
+    works->tinyCmdActive = TINY_IDLE;
+    works->tinyPollDelay = 1000000;
+    works->tinyCmd = 0xC5;
+    std::thread loop([&] { buttonLoop(works.get(), block); });
+    block.setButton(6, true);
+    sleepMs(100);
+    block.setButton(6, false);
+    EXPECT_TRUE(waitFor([&] { return works->pageIdx == BAR_MENU; })) << "the ENTER key handled";
+    auto sent = [&] { return block.microCommands(); };
+    const bool both = waitFor([&] {
+        works->tinyPollDelay = 0;
+        const std::vector<uint8_t> c = sent();
+        return std::count(c.begin(), c.end(), 0xA5) == 1 && std::count(c.begin(), c.end(), 0xC5) == 1;
+    });
+    works->running = 0;
+    loop.join();
+    const std::vector<uint8_t> c = sent();
+    ASSERT_TRUE(both) << "codes exchanged: " << testing::PrintToString(c);
+    EXPECT_LT(std::find(c.begin(), c.end(), 0xC5), std::find(c.begin(), c.end(), 0xA5));
 }
 
 } // namespace

@@ -77,6 +77,23 @@ inline Rgb pixel(const FrameBuffer* fb, int x, int y, bool drawBuffer = true)
     return {p[2], p[1], p[0]};
 }
 
+// The label area of one button (rows between the top line and the underline) compared
+// with the same button drawn alone with the given labels.
+inline void expectButtonShows(FrameBuffer* fb, int button, const char* upper, const char* lower)
+{
+    std::unique_ptr<FrameBuffer, FbDeleter> ref(fbCreateInMemory(800, 480, 4));
+    const ButtonGeometry& g = buttonGeometry[button - 1];
+    for (int y = BUTTON_TOP; y <= BUTTON_BOTTOM; ++y)
+        DrawHorizontalLine(g.fillFrom, y, g.fillTo + 1, 40, 40, 40, ref.get(), 0);
+    putString(BUTTON_UPPER_FONT, g.upperX, BUTTON_UPPER_Y, upper, 250, 150, 0, ref.get(), 0);
+    putString(BUTTON_LOWER_FONT, g.lowerX, BUTTON_LOWER_Y, lower, 250, 150, 0, ref.get(), 0);
+    int differing = 0;
+    for (int y = BUTTON_TOP + 1; y < 478; ++y)
+        for (int x = g.fillFrom; x <= g.fillTo; ++x)
+            differing += pixel(fb, x, y) != pixel(ref.get(), x, y);
+    EXPECT_EQ(0, differing) << "button " << button << " does not read \"" << upper << "\" / \"" << lower << "\"";
+}
+
 // Saves the working buffer under <build>/test-output/screens/<name>.png.
 inline void saveScreen(const FrameBuffer* fb, const std::string& name)
 {
