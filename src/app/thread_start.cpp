@@ -147,6 +147,55 @@ void ExitThreadRemote(Works* works)
     logErr(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
 }
 
+void SwitchRemoteUse(Works* works)
+{
+    if (works->remoteActive == 1) {
+        works->remoteActive = 0;
+        return;
+    }
+    Orvosetup* s = works->setup;
+    if (setupSwitch(s, &Orvosetup::EnableFFT) != '0') {
+        works->remoteActive = 1;
+        return;
+    }
+    const int links = Find_Remote_Settings(works);
+    const int audio = Get_AudioIXO(works);
+    const char enaser = setupSwitch(s, &Orvosetup::enaser);
+    logErr("j=%d i=%d enaser=%c\n", links, audio, enaser);
+    if (links == 0 && audio != 0 && enaser == '1') {
+        works->remoteActive = 1;
+        works->remoteThreadExited = 0;
+        logErr("Remote GO!\n");
+        return;
+    }
+    works->remoteThreadExited = 1;
+    if (links == 1)
+        AddErrore(works, ERR_REMOTE_USB);
+    else if (links == 2)
+        AddErrore(works, ERR_REMOTE_CAT);
+    else if (links == 3)
+        AddErrore(works, ERR_AUDIO_READ);
+    if (audio == 0)
+        AddErrore(works, ERR_AUDIO_MISSING);
+    if (enaser != '1')
+        AddErrore(works, ERR_IXO_MODE);
+    logErr("Remote ERROR!\n");
+}
+
+void ConfirmRemoteUse(Works* works)
+{
+    if (works->remoteActive == 1) {
+        Orvosetup* s = works->setup;
+        if (setupSwitch(s, &Orvosetup::WebSocket) == '0') {
+            setSetupSwitch(s, &Orvosetup::WebSocket, '1');
+            StartThreadSoket(works);
+        }
+        StartThreadCommRemote(works);
+    } else {
+        ExitThreadRemote(works);
+    }
+}
+
 void StartThreadHamlib(Works* works)
 {
     if (readHamlibSettings().port == 0)

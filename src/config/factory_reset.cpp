@@ -9,7 +9,9 @@
 #include "platform/shell.h"
 #include "tuner/tuner_files.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 void DeleteFileConf(Works* works, int bank, int kind)
 {
@@ -38,6 +40,43 @@ void ResetBankFiles(Works* works, int bank)
     works->antennaRowIdx = -1;
 }
 
+namespace {
+
+// The state of the running unit that the default settings would otherwise wipe: the
+// factory default resets the settings, not the connections, the board's identity and what
+// follows from it (the forward meter's scale), or the view on the screen and its geometry.
+class LiveState {
+public:
+    explicit LiveState(Works* w)
+    {
+        keep(w->running);
+        keep(w->fatalError);
+        for (auto* field : {&w->wsSock, &w->screenPage, &w->spanHz, &w->thresholdRow, &w->tsPar[0], &w->tsPar[1],
+                            &w->tsPar[2], &w->tsPar[3]})
+            keep(*field);
+        for (auto* field : {&w->frequency, &w->lastFrequency, &w->tuneval})
+            keep(*field);
+        for (auto* field : {&w->cpFlag, &w->ampModel, &w->ampEE2a, &w->tinyCmdActive, &w->ampBypass, &w->atuBypass})
+            keep(*field);
+        keep(number_ofStep_meter_FWD);
+    }
+    void restore() const
+    {
+        for (const auto& put : restorers_)
+            put();
+    }
+
+private:
+    template <typename Atomic> void keep(Atomic& field)
+    {
+        const auto value = field.load();
+        restorers_.push_back([&field, value] { field.store(value); });
+    }
+    std::vector<std::function<void()>> restorers_;
+};
+
+} // namespace
+
 void FactoryDefault(Works* works, uint8_t* confirm)
 {
     if (!confirm || !*confirm)
@@ -45,11 +84,17 @@ void FactoryDefault(Works* works, uint8_t* confirm)
     for (int b = 0; b < BANKS_ON_DISK; ++b)
         for (int kind = 0; kind < BANK_FILE_KINDS; ++kind)
             DeleteFileConf(works, b, kind);
+    const LiveState live(works);
     // The values in works are what writeSetup writes: they go back to a new unit's first,
     // or the defaults written would be the present settings.
     clearSetupValues(works);
     initSetup(works);
     writeSetup(works);
     readSetup(works);
+    live.restore();
+    // The default bank is loaded from its (deleted) files, so the unit never goes on with
+    // the old bank's table under the new bank's number; its row is applied again.
+    LoadAllBankTable(works, works->numBanco);
+    works->antennaRowIdx = -1;
     *confirm = 0;
 }

@@ -15,5 +15,6 @@ void DeleteFileConf(Works* works, int bank, int kind);
 // then the current bank is reloaded and its row re-applied.
 void ResetBankFiles(Works* works, int bank);
 // The factory default, only when *confirm is set: every file of banks 0..19 deleted, the
-// default settings written and read back; *confirm is then cleared.
+// default settings written and read back, the default bank loaded; the running unit's
+// connections, board identity and view are kept. *confirm is then cleared.
 void FactoryDefault(Works* works, uint8_t* confirm);

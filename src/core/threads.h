@@ -46,6 +46,12 @@ void StartThreadCAT(Works* works);
 void StartIxoReadFFT(Works* works);
 void StartThreadCommRemote(Works* works);
 void ExitThreadRemote(Works* works);
+// The use mode of the settings page: switching to Remote first checks that the
+// transceiver's links, its sound interface and its serial link are in place (what is
+// missing goes to the error list); switching back to Local needs nothing. Confirming
+// starts the remote threads (and the WebSocket server) for Remote, or stops them for Local.
+void SwitchRemoteUse(Works* works);
+void ConfirmRemoteUse(Works* works);
 // The Hamlib network amplifier server, when its settings file names a port.
 void StartThreadHamlib(Works* works);
 

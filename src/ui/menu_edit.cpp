@@ -10,8 +10,6 @@
 #include "core/works.h"
 #include "platform/log.h"
 #include "platform/shell.h"
-#include "remote/audio.h"
-#include "transceiver/cat_usb.h"
 #include "ui/dispatch.h"
 #include "ui/keyboard.h"
 #include "ui/layout.h"
@@ -195,107 +193,6 @@ void filterPage(Works* works)
     }
 }
 
-// Switching to Remote checks that the transceiver's links, its sound interface and its
-// serial link are in place; what is missing goes to the error list.
-void toggleUseMode(Works* works)
-{
-    if (works->remoteActive == 1) {
-        works->remoteActive = 0;
-        return;
-    }
-    Orvosetup* s = works->setup;
-    if (setupSwitch(s, &Orvosetup::EnableFFT) != '0') {
-        works->remoteActive = 1;
-        return;
-    }
-    const int links = Find_Remote_Settings(works);
-    const int audio = Get_AudioIXO(works);
-    const char enaser = setupSwitch(s, &Orvosetup::enaser);
-    logErr("j=%d i=%d enaser=%c\n", links, audio, enaser);
-    if (links == 0 && audio != 0 && enaser == '1') {
-        works->remoteActive = 1;
-        works->remoteThreadExited = 0;
-        logErr("Remote GO!\n");
-        return;
-    }
-    works->remoteThreadExited = 1;
-    if (links == 1)
-        AddErrore(works, ERR_REMOTE_USB);
-    else if (links == 2)
-        AddErrore(works, ERR_REMOTE_CAT);
-    else if (links == 3)
-        AddErrore(works, ERR_AUDIO_READ);
-    if (audio == 0)
-        AddErrore(works, ERR_AUDIO_MISSING);
-    if (enaser != '1')
-        AddErrore(works, ERR_IXO_MODE);
-    logErr("Remote ERROR!\n");
-}
-
-void confirmUseMode(Works* works)
-{
-    if (works->remoteActive == 1) {
-        Orvosetup* s = works->setup;
-        if (setupSwitch(s, &Orvosetup::WebSocket) == '0') {
-            setSetupSwitch(s, &Orvosetup::WebSocket, '1');
-            StartThreadSoket(works);
-        }
-        StartThreadCommRemote(works);
-    } else {
-        ExitThreadRemote(works);
-    }
-}
-
-// The live state of the running unit that the default settings would otherwise wipe:
-// the factory default resets the settings, not the connections, the board's identity or
-// the current bank's interface.
-struct LiveState {
-    uint32_t running;
-    int32_t wsSock, fatalError, interfaceMode, screenPage, thresholdRow, tsPar[4];
-    uint32_t frequency, lastFrequency, tuneval;
-    uint8_t cpFlag, ampModel, ampEE2a, tinyCmdActive, ampBypass, atuBypass;
-};
-
-LiveState liveState(const Works* w)
-{
-    return {w->running, w->wsSock, w->fatalError, w->interfaceMode, w->screenPage, w->thresholdRow,
-            {w->tsPar[0], w->tsPar[1], w->tsPar[2], w->tsPar[3]},
-            w->frequency, w->lastFrequency, w->tuneval, w->cpFlag, w->ampModel, w->ampEE2a, w->tinyCmdActive,
-            w->ampBypass, w->atuBypass};
-}
-
-void restoreLiveState(Works* w, const LiveState& s)
-{
-    w->running = s.running;
-    w->wsSock = s.wsSock;
-    w->fatalError = s.fatalError;
-    w->interfaceMode = s.interfaceMode;
-    w->screenPage = s.screenPage;
-    w->thresholdRow = s.thresholdRow;
-    for (int i = 0; i < 4; ++i)
-        w->tsPar[i] = s.tsPar[i];
-    w->frequency = s.frequency;
-    w->lastFrequency = s.lastFrequency;
-    w->tuneval = s.tuneval;
-    w->cpFlag = s.cpFlag;
-    w->ampModel = s.ampModel;
-    w->ampEE2a = s.ampEE2a;
-    w->tinyCmdActive = s.tinyCmdActive;
-    w->ampBypass = s.ampBypass;
-    w->atuBypass = s.atuBypass;
-}
-
-void factoryDefault(Works* works)
-{
-    uint8_t armed = works->factoryArmed;
-    if (!armed)
-        return;
-    const LiveState live = liveState(works);
-    FactoryDefault(works, &armed);
-    restoreLiveState(works, live);
-    works->factoryArmed = armed;
-}
-
 int service(Works* works, int item, int action)
 {
     const uint32_t bit = item == ITEM_FW_UPDATE ? 1u : item == ITEM_UI_UPDATE ? 8u : 2u;
@@ -393,9 +290,9 @@ int ModifyParameter(Works* works, int action)
         return 0;
     case ITEM_USE_MODE:
         if (action == ENTER)
-            confirmUseMode(works);
+            ConfirmRemoteUse(works);
         else
-            toggleUseMode(works);
+            SwitchRemoteUse(works);
         return 0;
     case ITEM_IP:
     case ITEM_SUBNET:
@@ -439,9 +336,11 @@ int ModifyParameter(Works* works, int action)
             works->saveScreenIdx = stepChoice(works->saveScreenIdx, action);
         return 0;
     case ITEM_FACTORY_DEFAULT:
-        if (action == ENTER)
-            factoryDefault(works);
-        else
+        if (action == ENTER) {
+            uint8_t armed = works->factoryArmed;
+            FactoryDefault(works, &armed);
+            works->factoryArmed = armed;
+        } else
             works->factoryArmed = works->factoryArmed ? 0 : 1;
         return 0;
     case ITEM_LONG_PRESS:

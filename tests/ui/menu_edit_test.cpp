@@ -2,10 +2,13 @@
 // simulated root (saves go through its stand-ins): wrap and clamp rules, the items that
 // save, the factory default, the switch to Remote, and the bank table cells.
 #include "amplifier/errors.h"
+#include "config/antenna_table.h"
+#include "config/banks.h"
 #include "config/network.h"
 #include "core/setup.h"
 #include "core/works.h"
 #include "support/sim_root.h"
+#include "ui/dispatch.h"
 #include "ui/menu.h"
 #include "ui/menu_items.h"
 #include "ui/spectrum_plot.h"
@@ -256,8 +259,10 @@ TEST(MenuEdit, SwitchesToggleAndEnterWritesTheSetupFile)
 TEST(MenuEdit, FactoryDefaultOnlyWhenArmedAndTheUnitKeepsRunning)
 {
     MenuRecord m;
-    m.root.write("opt/set/antenna_b3.txt", "!Gen\n");
+    m.root.write("opt/set/antenna_b3.txt", "!Gen\n160m 1800000 2000000 1 3 0 2 7.5\n");
     m.root.write("opt/set/atu_ant2.txt", "x\n");
+    LoadAllBankTable(m.works.get(), 3);
+    ASSERT_EQ(1, m->antennaRows);
     m.root.write("opt/set/atu_ant3_b19.txt", "x\n");
     m->tempMode = 1;
     writeSetup(m.works.get());
@@ -274,6 +279,9 @@ TEST(MenuEdit, FactoryDefaultOnlyWhenArmedAndTheUnitKeepsRunning)
     m->wsSock = 7;
     m->ampModel = '1';
     m->frequency = 7100000;
+    number_ofStep_meter_FWD = 120;  // the 120 W model's scale, set from its identity reply
+    m->screenPage = 5;
+    m->spanHz = 80000;              // the narrow spectrum view's span
     m.act(ITEM_FACTORY_DEFAULT, ENTER);
     EXPECT_FALSE(m.root.exists("opt/set/antenna_b3.txt"));
     EXPECT_FALSE(m.root.exists("opt/set/atu_ant2.txt"));
@@ -281,11 +289,25 @@ TEST(MenuEdit, FactoryDefaultOnlyWhenArmedAndTheUnitKeepsRunning)
     EXPECT_TRUE(m.setupHas("TempMode: 0"));
     EXPECT_EQ(0, m->tempMode);
     EXPECT_EQ(0, m->factoryArmed);
-    // The settings went back to their defaults, the running unit did not.
-    EXPECT_EQ(1, m->interfaceMode);
+    // The settings went back to their defaults, the running unit did not: its connections,
+    // its model and the meter scale that follows from it, the view and its span.
     EXPECT_EQ(7, m->wsSock);
     EXPECT_EQ('1', m->ampModel);
+    EXPECT_EQ(120, number_ofStep_meter_FWD.load());
+    EXPECT_EQ(5, m->screenPage);
+    EXPECT_EQ(80000, m->spanHz);
     EXPECT_EQ(7100000u, m->frequency);
+    // The default bank is loaded from its deleted files: its interface and its table. The
+    // next key that saves the bank writes that table, not the old bank's, into its file.
+    EXPECT_EQ(1, m->numBanco);
+    EXPECT_EQ(0, m->interfaceMode);
+    EXPECT_EQ(-1, m->antennaRowIdx);
+    m->pageIdx = BAR_MAIN;
+    DecodeTasto(m.works.get(), 3, 0);
+    const std::string bank1 = m.root.read("opt/set/antenna_b1.txt");
+    EXPECT_EQ(0u, bank1.find("!Gen\n160m 1800000 2000000 0 ")) << bank1;
+    EXPECT_NE(std::string::npos, bank1.find("\n6m 50000000 54000000 ")) << bank1;
+    EXPECT_EQ(std::string::npos, bank1.find("7.5")) << "the old bank's row in bank 1's file:\n" << bank1;
     const std::string commands = m.root.read("sim/commands.log");
     const std::string remount = "mount -o remount defaults,rw " + m.root.root() + "/opt/set\n";
     size_t removals = 0;
