@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/input.h>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/time.h>
@@ -25,22 +26,18 @@ std::atomic_ref<uint32_t> levelWord(volatile uint32_t* regs)
     return std::atomic_ref<uint32_t>(*const_cast<uint32_t*>(regs + GPIO_LEV0 / 4));
 }
 
-// One 16-byte input event as the unit's kernel writes it.
+// One input event as the running kernel writes it (struct input_event of this ABI).
 void putEvent(unsigned char* out, uint16_t type, uint16_t code, int32_t value)
 {
     timeval now{};
     gettimeofday(&now, nullptr);
-    const uint32_t words[2] = {static_cast<uint32_t>(now.tv_sec), static_cast<uint32_t>(now.tv_usec)};
-    for (int w = 0; w < 2; w++)
-        for (int b = 0; b < 4; b++)
-            out[w * 4 + b] = static_cast<unsigned char>(words[w] >> (8 * b));
-    out[8] = static_cast<unsigned char>(type);
-    out[9] = static_cast<unsigned char>(type >> 8);
-    out[10] = static_cast<unsigned char>(code);
-    out[11] = static_cast<unsigned char>(code >> 8);
-    const auto v = static_cast<uint32_t>(value);
-    for (int b = 0; b < 4; b++)
-        out[12 + b] = static_cast<unsigned char>(v >> (8 * b));
+    input_event e{};
+    e.input_event_sec = now.tv_sec;
+    e.input_event_usec = now.tv_usec;
+    e.type = type;
+    e.code = code;
+    e.value = value;
+    std::memcpy(out, &e, sizeof e);
 }
 
 } // namespace
@@ -180,11 +177,12 @@ bool FrontPanel::writeKeyboard(const void* bytes, size_t length)
 
 std::vector<unsigned char> keyStroke(int code)
 {
-    std::vector<unsigned char> events(4 * 16);
-    putEvent(events.data(), 1, static_cast<uint16_t>(code), 1);
-    putEvent(events.data() + 16, 0, 0, 0);
-    putEvent(events.data() + 32, 1, static_cast<uint16_t>(code), 0);
-    putEvent(events.data() + 48, 0, 0, 0);
+    constexpr size_t size = sizeof(input_event);
+    std::vector<unsigned char> events(4 * size);
+    putEvent(events.data(), EV_KEY, static_cast<uint16_t>(code), 1);
+    putEvent(events.data() + size, EV_SYN, 0, 0);
+    putEvent(events.data() + 2 * size, EV_KEY, static_cast<uint16_t>(code), 0);
+    putEvent(events.data() + 3 * size, EV_SYN, 0, 0);
     return events;
 }
 

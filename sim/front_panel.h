@@ -69,7 +69,7 @@ private:
 };
 
 // One key stroke as the unit's kernel reports it: press, report, release, report
-// (four 16-byte input events).
+// (four input events of the running kernel's size).
 std::vector<unsigned char> keyStroke(int code);
 
 // A key name of the control lines (F10, F11, F12, SYSRQ or a decimal code 1..767);

@@ -130,6 +130,7 @@ void decodeGeneralSettings(Works* works, const Reply& r)
         copy[i] = r.text[2 + i];
     }
     memcpy(works->impostazioniGenerali, copy, sizeof copy);
+    works->coaxRxTx = (copy[1] & 2) != 0 ? 1 : 0;
     logErr("Impostazioni Generali : %s (%s)\n", works->impostazioniGenerali, r.line.c_str());
     finishReply(works);
 }

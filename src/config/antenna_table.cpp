@@ -102,7 +102,7 @@ bool parseRow(std::string_view line, AntennaRow& row)
         uint8_t* field;
         long max;
     };
-    const ByteField bytes[4] = {{&row.ampEnable, 1}, {&row.ant, 3}, {&row.atuBypass, 1}, {&row.att, 3}};
+    const ByteField bytes[4] = {{&row.ampEnable, 1}, {&row.ant, 3}, {&row.atuBypass, 1}, {&row.att, ROW_ATTENUATOR_MAX}};
     for (const ByteField& b : bytes) {
         long value = 0;
         if (!nextField(p, 10, 0, b.max, value))

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 constexpr int ANT_ROWS = 11;
+constexpr uint8_t ROW_ATTENUATOR_MAX = 3;  // highest attenuator step of a row (5 dB)
 
 struct AntennaRow {
     char band[8] = {};       // band name, at most 7 characters

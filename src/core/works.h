@@ -186,7 +186,10 @@ struct Works {
     Relaxed<float> temp1;
     Relaxed<float> temp2;
     Relaxed<uint32_t> freqMeasured;
-    char impostazioniGenerali[11] = {};
+    char impostazioniGenerali[11] = {};  // link thread only
+    // Bit 1 of the second character of the board's general settings as it last reported
+    // them: RX and TX on the coax input (shown by the status strip).
+    Relaxed<uint8_t> coaxRxTx{0};
     char ampErrText[32] = {};
     Relaxed<uint8_t> microReset;
     Relaxed<uint8_t> tuState;

@@ -1,16 +1,10 @@
 #include "ui/keyboard_events.h"
 
-namespace {
+#include <cstddef>
+#include <cstring>
+#include <linux/input.h>
 
-uint32_t little(const uint8_t* p, int bytes)
-{
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; i--)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-} // namespace
+static_assert(sizeof(input_event) == KEY_EVENT_BYTES, "the keyboard's records are the ABI's input events");
 
 std::vector<int> takeKeyPresses(KeyEventBuffer& buffer, std::span<const uint8_t> bytes)
 {
@@ -20,12 +14,10 @@ std::vector<int> takeKeyPresses(KeyEventBuffer& buffer, std::span<const uint8_t>
         if (buffer.have < KEY_EVENT_BYTES)
             continue;
         buffer.have = 0;
-        const uint8_t* e = buffer.part.data();
-        const uint32_t type = little(e + 8, 2);
-        const uint32_t code = little(e + 10, 2);
-        const auto value = static_cast<int32_t>(little(e + 12, 4));
-        if (type == EVENT_TYPE_KEY && value == KEY_VALUE_PRESS)
-            presses.push_back(static_cast<int>(code));
+        input_event e;
+        std::memcpy(&e, buffer.part.data(), sizeof e);
+        if (e.type == EVENT_TYPE_KEY && e.value == KEY_VALUE_PRESS)
+            presses.push_back(static_cast<int>(e.code));
     }
     return presses;
 }

@@ -1,14 +1,15 @@
 #pragma once
-// Linux input events of the USB keyboard as the unit's kernel delivers them: records of
-// 16 bytes (time stamp as two 32-bit words, type uint16, code uint16, value int32, all
-// little-endian). Reads may end inside a record; the part is kept until the rest comes.
+// Linux input events of the USB keyboard as the running kernel delivers them: records of
+// the ABI's struct input_event (time stamp as two longs, type uint16, code uint16, value
+// int32): 16 bytes on the unit's 32-bit system, 24 on a 64-bit one. Reads may end inside a
+// record; the part is kept until the rest comes.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-constexpr size_t KEY_EVENT_BYTES = 16;
+constexpr size_t KEY_EVENT_BYTES = 2 * sizeof(long) + 8;  // sizeof(struct input_event)
 constexpr uint16_t EVENT_TYPE_KEY = 1;
 constexpr int32_t KEY_VALUE_PRESS = 1; // 0 release, 2 auto-repeat
 

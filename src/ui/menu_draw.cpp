@@ -267,9 +267,9 @@ void statusStrip(Works* works)
 
     char s[96];
     boxed(works, 1, 110, 10, interfaceName(works->interfaceMode), CYAN);
-    // The board takes RX and TX on its coax input when no transceiver link gives the
-    // frequency (the general-settings bit the program sets for the Generic interface).
-    boxed(works, 115, 260, 125, works->interfaceMode == 0 ? "Coax:RX+TX" : "  Coax:RTX", CYAN);
+    // The coax mode as the board reports it (the general-settings bit the program sets for
+    // the Generic interface), not as it was asked for.
+    boxed(works, 115, 260, 125, works->coaxRxTx ? "Coax:RX+TX" : "  Coax:RTX", CYAN);
     boxed(works, 265, 400, 275, bandText(works).c_str(), CYAN);
     if (works->ampBypass == 1)
         snprintf(s, sizeof s, "Att %s", AttVectStr[4]);

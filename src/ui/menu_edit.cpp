@@ -368,10 +368,13 @@ void ModifytabAntenna(Works* works, int direction)
     switch (works->tabCol) {
     case 0:
         r.pwr = static_cast<float>(stepped(r.pwr, 10, step));
+        // The row's attenuator is kept to a step that exists (a stored table with any
+        // other index is refused when it is read back).
+        r.att = std::min<uint8_t>(r.att, ROW_ATTENUATOR_MAX);
         break;
     case 1: {
         const auto att = static_cast<uint8_t>(r.att + step);
-        r.att = att > 3 ? 0 : att;
+        r.att = att > ROW_ATTENUATOR_MAX ? 0 : att;
         break;
     }
     case 2:

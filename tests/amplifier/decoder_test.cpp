@@ -123,10 +123,12 @@ TEST(Decoder, IdentityAndSettingsReplies)
     EXPECT_EQ(0x30, works->tuneHold.load());
     decode(works.get(), "AB0;");
     EXPECT_EQ(0, works->ampBypass);
-    decode(works.get(), "GS0123456789;");
-    EXPECT_STREQ("0123456789", works->impostazioniGenerali);
+    decode(works.get(), "GS0323456789;");
+    EXPECT_STREQ("0323456789", works->impostazioniGenerali);
+    EXPECT_EQ(1, works->coaxRxTx) << "bit 1 of the second character: RX and TX on the coax input";
     decode(works.get(), "GS012;");
     EXPECT_STREQ("012", works->impostazioniGenerali);
+    EXPECT_EQ(0, works->coaxRxTx);
 
     std::string block2 = "ER0002" + std::string("AB31") + std::string(60, '0') + ";";
     decode(works.get(), block2);

@@ -1,25 +1,27 @@
-// The keyboard's 16-byte input records: presses only, whole records only.
+// The keyboard's input records, of the running kernel's size: presses only, whole records
+// only.
 #include "ui/keyboard_events.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <linux/input.h>
 #include <vector>
 
 namespace {
 
+// One record as the running kernel writes it.
 std::vector<uint8_t> event(uint16_t type, uint16_t code, int32_t value)
 {
-    std::vector<uint8_t> e(KEY_EVENT_BYTES, 0);
-    e[0] = 0x11;  // a time stamp that is not all zero
-    e[5] = 0x22;
-    e[8] = static_cast<uint8_t>(type);
-    e[9] = static_cast<uint8_t>(type >> 8);
-    e[10] = static_cast<uint8_t>(code);
-    e[11] = static_cast<uint8_t>(code >> 8);
-    const auto v = static_cast<uint32_t>(value);
-    for (int b = 0; b < 4; b++)
-        e[12 + b] = static_cast<uint8_t>(v >> (8 * b));
-    return e;
+    input_event e{};
+    e.input_event_sec = 0x11;  // a time stamp that is not all zero
+    e.input_event_usec = 0x22;
+    e.type = type;
+    e.code = code;
+    e.value = value;
+    std::vector<uint8_t> bytes(sizeof e);
+    std::memcpy(bytes.data(), &e, sizeof e);
+    return bytes;
 }
 
 std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts)
@@ -68,7 +70,7 @@ TEST(KeyboardEvents, PartialRecordsAreKeptUntilComplete)
     const auto half = event(1, KEY_F11, 1);
     EXPECT_TRUE(takeKeyPresses(buffer, std::span(half.data(), 9)).empty());
     EXPECT_EQ(9u, buffer.have);
-    EXPECT_EQ(std::vector<int>{KEY_F11}, takeKeyPresses(buffer, std::span(half.data() + 9, 7)));
+    EXPECT_EQ(std::vector<int>{KEY_F11}, takeKeyPresses(buffer, std::span(half.data() + 9, half.size() - 9)));
 }
 
 } // namespace

@@ -381,6 +381,18 @@ TEST(MenuEdit, TableCellsStepAndCycle)
     for (int i = 0; i < 31; ++i)
         ModifytabAntenna(m.works.get(), 0);
     EXPECT_FLOAT_EQ(3.0f, m->antennaTable[1].pwr);
+    // A power step leaves the row's attenuator at a step that exists, so the saved table
+    // reads back whole.
+    m->antennaTable[1].att = 7;
+    ModifytabAntenna(m.works.get(), 0);
+    EXPECT_EQ(3, m->antennaTable[1].att);
+    m->antennaTable[0] = AntennaRow{"80m", 3500000, 4000000, 0, 1, 1, 0, 0.0f};
+    SaveTabConfig(m.works.get(), 4);
+    Works reread;
+    LoadTabConfig(&reread, 4);
+    EXPECT_EQ(2, reread.antennaRows) << m.root.read("opt/set/antenna_b4.txt");
+    EXPECT_EQ(3, reread.antennaTable[1].att);
+    m->antennaTable[1].pwr = 3.0f;
     m->tabCol = 1;
     ModifytabAntenna(m.works.get(), 1);  // 0 - 1 wraps to 0
     EXPECT_EQ(0, m->antennaTable[1].att);

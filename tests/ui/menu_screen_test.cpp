@@ -230,6 +230,33 @@ TEST(MenuScreen, StatusStripTextsStayInsideTheirBoxes)
     saveScreen(works.fb(), "status_strip_nopa");
 }
 
+// The coax box shows the mode the board reports, whatever interface was asked for: the
+// inside of the box reads as the text drawn alone in its place.
+TEST(MenuScreen, CoaxBoxShowsTheBoardsReportedMode)
+{
+    ScreenRecord works;
+    auto boxReads = [&](const char* expected) {
+        std::unique_ptr<FrameBuffer, FbDeleter> ref(fbCreateInMemory(800, 480, 4));
+        putString(8, 125, 298, expected, 0, 200, 255, ref.get(), 0);
+        int differing = 0;
+        for (int y = 279; y <= 302; ++y)
+            for (int x = 116; x <= 259; ++x)
+                differing += pixel(works.fb(), x, y) != pixel(ref.get(), x, y);
+        return differing;
+    };
+    const struct {
+        int interfaceMode;
+        uint8_t coax;
+        const char* shown;
+    } cases[] = {{0, 1, "Coax:RX+TX"}, {0, 0, "  Coax:RTX"}, {1, 1, "Coax:RX+TX"}, {1, 0, "  Coax:RTX"}};
+    for (const auto& c : cases) {
+        works->interfaceMode = c.interfaceMode;
+        works->coaxRxTx = c.coax;
+        drawView(works);
+        EXPECT_EQ(0, boxReads(c.shown)) << "interface " << c.interfaceMode << ", board's coax bit " << int{c.coax};
+    }
+}
+
 TEST(MenuScreen, NothingOverTheStatusPageOrTheFatalErrorScreen)
 {
     ScreenRecord works;
