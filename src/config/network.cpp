@@ -339,18 +339,19 @@ int SaveLanParam()
 
 void ReadLANconnection(Works* works)
 {
-    setSlot(works->lanConnection, "No Conn");
+    char name[sizeof works->lanConnection] = "No Conn";
     const std::string output = readShell("my_zolt");
     if (output.empty()) {
         // Without the helper the unit still runs; the connection shows as unknown.
         logSys(LOG_ERR, "can't run my_zolt");
-        return;
+    } else {
+        std::fill(std::begin(name), std::end(name), '\0');
+        const std::string_view last = lastPiece(output, sizeof name - 1);
+        std::copy(last.begin(), last.end(), name);
+        for (char& c : name)
+            if (c == '\n' || c == '\t')
+                c = '\0';
     }
-    char name[sizeof works->lanConnection] = {};
-    const std::string_view last = lastPiece(output, sizeof name - 1);
-    std::copy(last.begin(), last.end(), name);
-    for (char& c : name)
-        if (c == '\n' || c == '\t')
-            c = '\0';
+    std::lock_guard<std::mutex> lock(works->lanConnectionMutex);
     memcpy(works->lanConnection, name, sizeof name);
 }

@@ -109,6 +109,12 @@ std::string fatalErrorMessage(Works* works)
     return std::string(works->fatalErrorText, strnlen(works->fatalErrorText, sizeof works->fatalErrorText));
 }
 
+std::string lanConnectionName(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->lanConnectionMutex);
+    return std::string(works->lanConnection, strnlen(works->lanConnection, sizeof works->lanConnection));
+}
+
 AmpIdentity ampIdentity(Works* works)
 {
     AmpIdentity id;

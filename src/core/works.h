@@ -12,7 +12,7 @@
 // - fields without either are set before the threads start (the band, filter, fan and
 //   antenna tables, the version and the remote settings), or are written and read by one
 //   thread only so far (the link thread: the reply texts, identity blocks, recSwr and
-//   lastCmdLetters; the network-name thread: lanConnection). A thread that comes to read
+//   lastCmdLetters). A thread that comes to read
 //   or change one of them brings it under a lock of its own, declared here.
 #include <atomic>
 #include <cstdint>
@@ -361,8 +361,11 @@ struct Works {
     // loop, the thread that reads it every frame (or at once when that loop does not run).
     std::atomic<uint8_t> bankChangeAsked{0};
 
-    // Network
-    char lanConnection[32] = {};  // name of the network connection, "No Conn" when none
+    // Network: the name of the network connection, "No Conn" when none; written by the
+    // network-name thread, drawn by the screen loop: under lanConnectionMutex, readers copy
+    // (lanConnectionName).
+    char lanConnection[32] = {};
+    std::mutex lanConnectionMutex;
 
     // Tuner and banks: network mode, tune memories, automatic tuning, antenna table
     Relaxed<uint8_t> modoTune;
@@ -418,6 +421,8 @@ Works* InitGlobalVar(Works* works);
 void setFatalError(Works* works, int32_t code, const char* text);
 // A copy of the fatal error's text.
 std::string fatalErrorMessage(Works* works);
+// A copy of the network connection's name.
+std::string lanConnectionName(Works* works);
 // A copy of the amplifier's identity blocks and firmware version, taken under identityMutex.
 struct AmpIdentity {
     uint8_t ee0[32] = {};

@@ -125,7 +125,7 @@ void fatalErrorScreen(Works* works, const SerParam& parameters)
 void dateLine(Works* works)
 {
     char text[128];
-    snprintf(text, sizeof text, "%s %s", works->lanConnection, works->dateTimeStr);
+    snprintf(text, sizeof text, "%s %s", lanConnectionName(works).c_str(), works->dateTimeStr);
     const int width = getStringSpace(6, text);
     putString(6, 780 - width, 17, text, 255, 255, 255, works->fb, 0);
 }

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +31,30 @@ TEST(LanConnection, LastLineOfTheHelperWithoutLineEndOrTabs)
     std::filesystem::remove(root.path("bin/my_zolt"));
     ReadLANconnection(works.get());
     EXPECT_STREQ("No Conn", works->lanConnection);
+}
+
+// The screen loop copies the name every frame while the network-name thread writes it:
+// every copy is a whole name (the suite's ThreadSanitizer run sees any unguarded access).
+TEST(LanConnection, NameCopiedWhileTheHelperRewritesIt)
+{
+    TestRoot root("lan-shared");
+    auto works = std::make_unique<Works>();
+    root.write("sim/my_zolt", "Wired\n");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20; ++i)
+            ReadLANconnection(works.get());
+        done = true;
+    });
+    int copies = 0;
+    while (!done) {
+        const std::string name = lanConnectionName(works.get());
+        EXPECT_TRUE(name.empty() || name == "Wired" || name == "No Conn") << name;
+        ++copies;
+    }
+    writer.join();
+    EXPECT_GT(copies, 0);
+    EXPECT_EQ("Wired", lanConnectionName(works.get()));
 }
 
 // The interfaces file with the unit's static stanza among others: comments, an indented
