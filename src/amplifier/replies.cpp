@@ -313,6 +313,11 @@ void logAndFinish(Works* works, const char* format, const Reply& r)
 
 } // namespace
 
+bool ampTransmitting(const Works* works)
+{
+    return works->statoAmp[1] & 1;
+}
+
 void DecodeCatCmd(Works* works, const char* reply, int count)
 {
     if (count < 3 || reply == nullptr)

@@ -6,7 +6,6 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 #include "tuner/tune_memory.h"
-#include "ui/labels.h"
 
 #include <algorithm>
 #include <array>
@@ -272,7 +271,6 @@ void GestioneAntennaAutomatica(Works* works)
     works->antennaRowIdx = i;
     if (r.ant != 0 && works->antenna != r.ant - 1) {
         works->antenna = r.ant - 1;
-        SetAutoAntennaLabel(works, r.ant);
         IncPNTIn_CMDLinear(CMD_SET_ANTENNA, works);
     }
     if (r.atuBypass == 1) {
@@ -282,10 +280,8 @@ void GestioneAntennaAutomatica(Works* works)
         GestioneLoadTuneVal(works, 1);
     }
     if (r.ampEnable == 1) {
-        if (works->ampBypass == 1) {
-            LabelByPassOrvo(works, "Off");
+        if (works->ampBypass == 1)
             IncPNTIn_CMDLinear(CMD_AMP_IN_LINE, works);
-        }
         works->attenuatorSel = r.att;
         if (works->attenuator != r.att) {
             works->attenuator = r.att;
@@ -293,7 +289,5 @@ void GestioneAntennaAutomatica(Works* works)
         }
     } else if (works->ampBypass == 0) {
         IncPNTIn_CMDLinear(CMD_AMP_BYPASS, works);
-        LabelByPassOrvo(works, "On");
     }
-    SetAttenuatorLabel(works);
 }

@@ -2,7 +2,6 @@
 
 #include "core/works.h"
 #include "platform/log.h"
-#include "ui/menu.h"
 
 #include <cstdio>
 
@@ -84,9 +83,6 @@ void SetMode(Works* works, int mode)
     works->tuneval = tunewordWithMode(works->tuneval, mode);
     const bool inLine = mode == TUNE_MODE_CL || mode == TUNE_MODE_LC;
     works->atuBypass = inLine ? 0 : 1;
-    // The mode label of the manual-tune bar (button 1 lower) follows while that bar is shown.
-    if (works->pageIdx == BAR_MANUAL_TUNE)
-        setBarLabel(BAR_MANUAL_TUNE, 1, 1, mode == TUNE_MODE_CL ? "CL" : mode == TUNE_MODE_LC ? " LC" : "ByP");
 }
 
 int DecodeCapacitaFromTuneval(uint32_t word)

@@ -8,8 +8,5 @@ struct Works;
 // reader to repeat the long press while the button stays down.
 int DecodeTasto(Works* works, int key, int pressFlags);
 
-// Loads the picture of the current view as the background (and the span of the spectrum
-// views); the transceiver serial link is switched off unless it is the frequency source.
-void SetWorkImg(Works* works);
 // Closes the status page if it is shown: 1 when it was, else 0.
 int EscFromStatus(Works* works);

@@ -6,7 +6,6 @@
 #include "ui/menu.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -29,10 +28,10 @@ const char* tuneModeText(uint32_t tuneval)
     }
 }
 
-void setLowerNumberLabel(int bar, int button, const char* format, int value)
+void setLowerNumberLabel(int bar, int button, const char* prefix, int value)
 {
     char text[32];
-    snprintf(text, sizeof text, format, value);
+    snprintf(text, sizeof text, "%s%d", prefix, value);
     setBarLabel(bar, button, 1, text);
 }
 
@@ -53,14 +52,7 @@ void SetModeWorkLabel(Works* works)
 {
     if (!onBar(works, BAR_MAIN))
         return;
-    setLowerNumberLabel(BAR_MAIN, 1, "BANK%i", works->numBanco);
-}
-
-void SetAutoAntennaLabel(Works* works, int antennaNumber)
-{
-    if (!onBar(works, BAR_MAIN))
-        return;
-    setLowerNumberLabel(BAR_MAIN, 3, "Auto %d", antennaNumber);
+    setLowerNumberLabel(BAR_MAIN, 1, "BANK", works->numBanco);
 }
 
 void LabelByPassATU(Works* works)
@@ -70,27 +62,20 @@ void LabelByPassATU(Works* works)
     setBarLabel(BAR_TUNE, 5, 1, works->atuBypass ? "   Bpy" : "   On");
 }
 
-void LabelByPassOrvo(Works* works, const char* text)
-{
-    if (!onBar(works, BAR_TUNE))
-        return;
-    setBarLabel(BAR_TUNE, 5, 1, text);
-}
-
 void LabelSAVEATU(Works* works)
 {
     if (!onBar(works, BAR_SAVE))
         return;
-    setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
-    setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
+    setLowerNumberLabel(BAR_SAVE, 2, "   ", works->saveBank);
+    setLowerNumberLabel(BAR_SAVE, 3, "     ", works->saveAnt + 1);
 }
 
 void LblCOPY(Works* works)
 {
     if (!onBar(works, BAR_COPY))
         return;
-    setLowerNumberLabel(BAR_COPY, 2, "    %i", works->copyFrom);
-    setLowerNumberLabel(BAR_COPY, 3, "    %i", works->copyTo);
+    setLowerNumberLabel(BAR_COPY, 2, "    ", works->copyFrom);
+    setLowerNumberLabel(BAR_COPY, 3, "    ", works->copyTo);
 }
 
 void LblRESET(Works* works)
@@ -100,30 +85,27 @@ void LblRESET(Works* works)
     if (works->resetBank == works->maxBank)
         setBarLabel(BAR_RESET, 2, 1, "  ALL");
     else
-        setLowerNumberLabel(BAR_RESET, 2, "    %i", works->resetBank);
+        setLowerNumberLabel(BAR_RESET, 2, "    ", works->resetBank);
 }
 
 void LblMenuAntenna(Works* works)
 {
     if (!onBar(works, BAR_INTERFACE))
         return;
-    char text[LABEL_SIZE] = " ";
-    GetLblInterface(works->interfaceMode, text);
-    setBarLabel(BAR_INTERFACE, 2, 1, text);
+    const char* name = interfaceName(works->interfaceMode);
+    setBarLabel(BAR_INTERFACE, 2, 1, *name ? name : " ");
 }
 
 void ImpostaLblManuale(Works* works)
 {
     if (!onBar(works, BAR_MANUAL_TUNE))
         return;
-    setLowerNumberLabel(BAR_MANUAL_TUNE, 3, "     %u", works->induttanza);
-    setLowerNumberLabel(BAR_MANUAL_TUNE, 5, "     %u", works->capacita);
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 3, "     ", works->induttanza);
+    setLowerNumberLabel(BAR_MANUAL_TUNE, 5, "     ", works->capacita);
     setBarLabel(BAR_MANUAL_TUNE, 1, 1, tuneModeText(works->tuneval));
 }
 
-void GetLblInterface(int mode, char* destination)
+const char* interfaceName(int mode)
 {
-    if (mode < 0 || mode > 2)
-        return;
-    memcpy(destination, MODEwork[mode], sizeof MODEwork[mode]);
+    return mode >= 0 && mode <= 2 ? MODEwork[mode] : "";
 }

@@ -1,6 +1,7 @@
 #include "ui/layout.h"
 
 #include "amplifier/errors.h"
+#include "amplifier/replies.h"
 #include "amplifier/thermal.h"
 #include "config/network.h"
 #include "core/setup.h"
@@ -62,10 +63,10 @@ void tuneBarState(Works* works)
 
 void mainBarLabels(Works* works)
 {
-    setLowerNumberLabel(BAR_MAIN, 3, "     %d", works->antenna + 1);
+    setLowerNumberLabel(BAR_MAIN, 3, "     ", works->antenna + 1);
     SetAttenuatorLabel(works);
     SetModeWorkLabel(works);
-    setLowerNumberLabel(BAR_MAIN, 6, "    %d", works->screenPage);
+    setLowerNumberLabel(BAR_MAIN, 6, "    ", works->screenPage);
 }
 
 // The identity block as text: its printable characters up to the first zero.
@@ -181,7 +182,7 @@ void DrawError(Works* works)
 
 void ViewStatusTX(Works* works)
 {
-    if (works->statusView == 1 || !(works->statoAmp[1] & 1))
+    if (works->statusView == 1 || !ampTransmitting(works))
         return;
     fillRows(works->fb, 375, 429, 175, 209, 250, 0, 0);
     putString(8, 390, 200, "TX", 255, 255, 255, works->fb, 0);
@@ -307,4 +308,30 @@ void LoadButtons(Works* works, const SerParam& parameters)
     DrawError(works);
     ViewStatusInfo(works, parameters);
     ViewStatusTX(works);
+}
+
+void SetWorkImg(Works* works)
+{
+    const bool large = works->ampModel == '1';
+    const char* name = large ? "img1b" : "img1";
+    switch (works->screenPage) {
+    case 2:
+        name = large ? "img3b" : "img3";
+        break;
+    case 4:
+    case 5: {
+        // The spectrum views: the whole span, or its middle half at twice the scale.
+        const int zoom = works->screenPage == 5 ? 2 : 1;
+        works->divX = 16 / zoom;
+        works->spanHz = 160000 / zoom;
+        works->xRangeEnd = 854 / zoom;
+        name = "m5a";
+        break;
+    }
+    default:
+        break;
+    }
+    setBackground(works, name);
+    if (works->interfaceMode != 1 && works->setup)
+        setSetupSwitch(works->setup, &Orvosetup::enaser, '0');
 }

@@ -49,3 +49,6 @@ void loadPanelFonts();
 void setBackground(Works* works, const char* name);
 // Starts a frame from the background buffer under the same lock.
 void startFrame(Works* works);
+// Loads the picture of the current view as the background (and the span of the spectrum
+// views); the transceiver serial link is switched off unless it is the frequency source.
+void SetWorkImg(Works* works);

@@ -82,15 +82,15 @@ void InitMenuOrvo(Works* works)
             Orvomenu[bar].flags = barTexts[bar].flags;
         }
     }
-    setLowerNumberLabel(BAR_MAIN, 1, "BANK %i", works->numBanco);
+    setLowerNumberLabel(BAR_MAIN, 1, "BANK ", works->numBanco);
     const int attenuator = works->attenuator;
     const int att = attenuator >= 0 && attenuator <= 4 ? attenuator : 0;
     char text[sizeof AttVectStr + 2];
     snprintf(text, sizeof text, "%sdB", AttVectStr[att]);
     setBarLabel(BAR_MAIN, 2, 1, text);
-    setLowerNumberLabel(BAR_MAIN, 3, "%d", works->antenna + 1);
-    setLowerNumberLabel(BAR_SAVE, 2, "   %i", works->saveBank);
-    setLowerNumberLabel(BAR_SAVE, 3, "     %i", works->saveAnt + 1);
+    setLowerNumberLabel(BAR_MAIN, 3, "", works->antenna + 1);
+    setLowerNumberLabel(BAR_SAVE, 2, "   ", works->saveBank);
+    setLowerNumberLabel(BAR_SAVE, 3, "     ", works->saveAnt + 1);
     // The error descriptors are filled before the first thread that can list an error
     // starts (InitErrorTable); filling them again here would drop the detail texts the
     // link has set during the loading countdown.

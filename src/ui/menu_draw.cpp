@@ -128,11 +128,6 @@ void menuView(Works* works)
     neighbourRow(works, g.baseline[2], nextMenuItem(item, count));
 }
 
-const char* interfaceName(int mode)
-{
-    return mode >= 0 && mode <= 2 ? MODEwork[mode] : "";
-}
-
 const char* attenuatorName(int att)
 {
     return att >= 0 && att <= 4 ? AttVectStr[att] : "";

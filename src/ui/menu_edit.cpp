@@ -216,27 +216,6 @@ int service(Works* works, int item, int action)
     return 0;
 }
 
-// Items that act only on their first label slot.
-bool firstSlotOnly(int item)
-{
-    switch (item) {
-    case ITEM_USE_MODE:
-    case ITEM_TEMP_UNITS:
-    case ITEM_PEAK_METER:
-    case ITEM_POWER_UNITS:
-    case ITEM_FACTORY_DEFAULT:
-    case ITEM_OFF_HW:
-    case ITEM_FW_UPDATE:
-    case ITEM_UI_UPDATE:
-    case ITEM_REMOTE_SERVICE:
-    case ITEM_ALARM1:
-    case ITEM_ALARM2:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A switch item: ENTER saves, every other action toggles.
 int switchItem(Works* works, Relaxed<int32_t>& field, int action)
 {
@@ -252,7 +231,7 @@ int switchItem(Works* works, Relaxed<int32_t>& field, int action)
 int ModifyParameter(Works* works, int action)
 {
     const int item = works->menuIdx;
-    if (firstSlotOnly(item) && works->menuSub != 0)
+    if (works->menuSub != 0 && (menuItemSlotZeroOnly(item) || item == ITEM_ALARM1 || item == ITEM_ALARM2))
         return 0;
     switch (item) {
     case ITEM_MAX_BANK:

@@ -77,6 +77,24 @@ bool menuItemReadOnly(int item)
     return validItem(item) && menuPar[item].readOnly;
 }
 
+bool menuItemSlotZeroOnly(int item)
+{
+    switch (item) {
+    case ITEM_USE_MODE:
+    case ITEM_TEMP_UNITS:
+    case ITEM_PEAK_METER:
+    case ITEM_POWER_UNITS:
+    case ITEM_FACTORY_DEFAULT:
+    case ITEM_OFF_HW:
+    case ITEM_FW_UPDATE:
+    case ITEM_UI_UPDATE:
+    case ITEM_REMOTE_SERVICE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 const char* menuItemLabel(int item, int sub)
 {
     if (!validItem(item) || sub != 0)
@@ -98,23 +116,8 @@ void LoadParameterMenu(Works* works, char* out, size_t size, int item, int sub)
 {
     if (!out || size == 0 || !validItem(item))
         return;
-    switch (item) {
-    case ITEM_USE_MODE:
-    case ITEM_TEMP_UNITS:
-    case ITEM_PEAK_METER:
-    case ITEM_POWER_UNITS:
-    case ITEM_SCREEN_SAVER:
-    case ITEM_FACTORY_DEFAULT:
-    case ITEM_OFF_HW:
-    case ITEM_FW_UPDATE:
-    case ITEM_UI_UPDATE:
-    case ITEM_REMOTE_SERVICE:
-        if (sub != 0)
-            return;
-        break;
-    default:
-        break;
-    }
+    if (sub != 0 && (menuItemSlotZeroOnly(item) || item == ITEM_SCREEN_SAVER))
+        return;
     const uint32_t svc = works->svcFlags;
     switch (item) {
     case ITEM_MAX_BANK:

@@ -51,6 +51,9 @@ enum MenuItemIndex {
     ITEM_REMOTE_SERVICE = 31,
 };
 
+// Items that show a value and take an edit only in label slot 0 (the screen-saver item
+// also shows its value only there; the alarm set points also edit only there).
+bool menuItemSlotZeroOnly(int item);
 // The label slot `sub` of an item: slot 0 carries the label, the others are empty.
 const char* menuItemLabel(int item, int sub);
 // The item before and after `item` in the circular list of `count` items.

@@ -3,6 +3,7 @@
 #include "amplifier/errors.h"
 #include "amplifier/filters.h"
 #include "amplifier/link.h"
+#include "amplifier/replies.h"
 #include "amplifier/thermal.h"
 #include "amplifier/thresholds.h"
 #include "config/antenna_table.h"
@@ -41,11 +42,6 @@ constexpr int AT_SETTLING = 0x08;
 constexpr int AT_KEY_REQUEST = 0x10;
 constexpr int AT_ASK_CARRIER = 0x20;
 constexpr int AT_CARRIER_ASKED = 0x40;
-
-bool ampTransmitting(const Works* works)
-{
-    return works->statoAmp[1] & 1;
-}
 
 void clearAutoTuneBits(Works* works, int bits)
 {

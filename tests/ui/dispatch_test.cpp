@@ -14,10 +14,13 @@
 #include "tuner/tuner_files.h"
 #include "ui/dispatch.h"
 #include "ui/labels.h"
+#include "ui/layout.h"
 #include "ui/menu.h"
+#include "screen_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +51,14 @@ struct KeyFixture {
     // The link thread's part: the tune starts and ends the keys asked for.
     void serveTune() { ServeTuneRequests(works.get()); }
     std::vector<int> drain() { return drainQueue(works.get()); }
+    // The next frame's lower screen, as the screen loop draws it.
+    FrameBuffer* frame()
+    {
+        loadPanelFonts();
+        memset(fb->drawBuf, 0, fb->memSize);
+        LoadButtons(works.get(), SerParam{});
+        return fb.get();
+    }
     // The text the link would put on the wire for a command number (CRC digits removed).
     std::string wireText(int number)
     {
@@ -292,11 +303,14 @@ TEST(Keys, ManualTuneStepsRepeatWhileHeldAndTheCarrierToggles)
     f.press(4);
     EXPECT_EQ(0, f.works->capacita) << "not below 0";
     EXPECT_EQ((std::vector<int>{11, 11, 11, 11}), f.drain());
-    // A long press of key 1 steps the network mode.
+    // The next frame shows the steps.
+    screentest::expectButtonShows(f.frame(), 3, "   up L", "     2");
+    screentest::expectButtonShows(f.fb.get(), 5, "   up C", "     0");
+    // A long press of key 1 steps the network mode, and the next frame shows it.
     f.works->modoTune = TUNE_MODE_CL;
     f.press(1, 0x01);
     EXPECT_EQ(TUNE_MODE_LC, DecodeModoFromTuneval(f.works->tuneval));
-    EXPECT_STREQ(" LC", barLabels(BAR_MANUAL_TUNE).label[0][1]);
+    screentest::expectButtonShows(f.frame(), 1, " BACK ", "LC");
     EXPECT_EQ((std::vector<int>{11}), f.drain());
     // The carrier: on (the amplifier's AN dropped first when it is set), then off.
     f.works->statoAmp[0] = 1;
@@ -305,10 +319,10 @@ TEST(Keys, ManualTuneStepsRepeatWhileHeldAndTheCarrierToggles)
     EXPECT_EQ(0x13, f.works->tuneHold);
     EXPECT_EQ(0, f.works->anState);
     EXPECT_EQ((std::vector<int>{21}), f.drain());
-    EXPECT_STREQ("StopTX", barLabels(BAR_MANUAL_TUNE).label[5][0]);
+    screentest::expectButtonShows(f.frame(), 6, "StopTX", " ");
     f.press(6);
     EXPECT_EQ(0x01, f.works->tuneHold);
-    EXPECT_STREQ("StartTX", barLabels(BAR_MANUAL_TUNE).label[5][0]);
+    screentest::expectButtonShows(f.frame(), 6, "StartTX", " ");
 }
 
 TEST(Keys, SaveCopyAndResetBarsWriteAndDeleteTheBankFiles)
