@@ -19,20 +19,13 @@ struct KeyCell {
 };
 constexpr KeyCell NONE{"-", nullptr};
 
-// The rows of the bars, by pageIdx.
-extern const KeyCell mainKeys[BAR_BUTTONS];        // 0
-extern const KeyCell menuBrowseKeys[BAR_BUTTONS];  // 1
-extern const KeyCell menuEditKeys[BAR_BUTTONS];    // 2
-extern const KeyCell tuneKeys[BAR_BUTTONS];        // 3
-extern const KeyCell manualTuneKeys[BAR_BUTTONS];  // 4
-extern const KeyCell retryKeys[BAR_BUTTONS];       // 5
-extern const KeyCell tableKeys[BAR_BUTTONS];       // 6
-extern const KeyCell tableEditKeys[BAR_BUTTONS];   // 7
-extern const KeyCell saveKeys[BAR_BUTTONS];        // 8
-extern const KeyCell utilitiesKeys[BAR_BUTTONS];   // 9
-extern const KeyCell copyKeys[BAR_BUTTONS];        // 10
-extern const KeyCell resetKeys[BAR_BUTTONS];       // 11
-extern const KeyCell filterKeys[BAR_BUTTONS];      // 12
+// The rows of the bars, in pageIdx order: 0 main, 1 settings browse, 2 settings edit,
+// 3 tune, 4 manual tune, 5 retry, 6 bank table, 7 table edit, 8 save tune, 9 utilities,
+// 10 copy, 11 reset, 12 filter.
+extern const KeyCell mainKeys[BAR_BUTTONS], menuBrowseKeys[BAR_BUTTONS], menuEditKeys[BAR_BUTTONS],
+    tuneKeys[BAR_BUTTONS], manualTuneKeys[BAR_BUTTONS], retryKeys[BAR_BUTTONS], tableKeys[BAR_BUTTONS],
+    tableEditKeys[BAR_BUTTONS], saveKeys[BAR_BUTTONS], utilitiesKeys[BAR_BUTTONS], copyKeys[BAR_BUTTONS],
+    resetKeys[BAR_BUTTONS], filterKeys[BAR_BUTTONS];
 
 bool isLong(int pressFlags);
 void goBar(Works* works, int bar);

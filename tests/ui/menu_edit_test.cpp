@@ -393,6 +393,7 @@ TEST(MenuEdit, TableCellsStepAndCycle)
     EXPECT_EQ(2, reread.antennaRows) << m.root.read("opt/set/antenna_b4.txt");
     EXPECT_EQ(3, reread.antennaTable[1].att);
     m->antennaTable[1].pwr = 3.0f;
+    m->antennaTable[1].att = 0;
     m->tabCol = 1;
     ModifytabAntenna(m.works.get(), 1);  // 0 - 1 wraps to 0
     EXPECT_EQ(0, m->antennaTable[1].att);
