@@ -143,7 +143,7 @@ TEST(SimFrontPanel, KeyLinesWriteOneKeyStrokeIntoTheFifo)
     uint8_t buf[1024];
     const ssize_t n = ::read(kbd, buf, sizeof buf);
     ::close(kbd);
-    ASSERT_EQ(5 * 4 * 16, n) << "press, report, release, report a key";
+    ASSERT_EQ(static_cast<ssize_t>(5 * 4 * KEY_EVENT_BYTES), n) << "press, report, release, report a key";
     KeyEventBuffer events;
     EXPECT_EQ((std::vector<int>{88, 99, 68, 87, 30}), takeKeyPresses(events, std::span(buf, static_cast<size_t>(n))));
 }
@@ -179,9 +179,9 @@ TEST(SimFrontPanel, AmpsimTakesPanelLinesFromTheControlFile)
     uint8_t buf[256];
     const ssize_t n = ::read(kbd, buf, sizeof buf);
     ::close(kbd);
-    ASSERT_EQ(64, n);
+    ASSERT_EQ(static_cast<ssize_t>(4 * KEY_EVENT_BYTES), n) << "press, report, release, report";
     KeyEventBuffer events;
-    EXPECT_EQ(std::vector<int>{99}, takeKeyPresses(events, std::span(buf, 64)));
+    EXPECT_EQ(std::vector<int>{99}, takeKeyPresses(events, std::span(buf, static_cast<size_t>(n))));
     ampsim.terminate();
     EXPECT_EQ(0, ampsim.waitExit(20));
     fs::remove(o.stderrFile);
