@@ -290,6 +290,10 @@ void AmpBoard::run()
                 const ssize_t n = ::read(fd_, buf, sizeof buf);
                 if (n <= 0)
                     break;
+                if (!lineGuard_.accept(fd_, kLine115200)) {
+                    rx.clear();  // garbage at the wrong line settings: nothing is taken
+                    continue;
+                }
                 const double now = monoSeconds();
                 for (ssize_t i = 0; i < n; ++i) {
                     if (rx.empty())

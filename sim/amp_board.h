@@ -15,6 +15,7 @@
 // ever with a negative count) to any command or only to commands with a given keyword.
 // The first matching fault of the list applies to a reply.
 #include "amp_board_state.h"
+#include "line_settings.h"
 #include "wire_log.h"
 
 #include <atomic>
@@ -96,6 +97,8 @@ public:
     uint64_t framesReceived() const;  // complete frames from the host (all, good or bad)
     uint64_t framesRejected() const;  // frames ignored for their CRC or shape
     uint64_t repliesSent() const;
+    // The check of the line settings the controller set (frames are refused while wrong).
+    const LineGuard& lineGuard() const { return lineGuard_; }
 
     // One reply frame as the board sends it: CRC-8 of the text in upper-case hex, then the text.
     static std::string frame(std::string_view text);
@@ -120,6 +123,7 @@ private:
     std::atomic<uint64_t> framesReceived_{0}, framesRejected_{0}, repliesSent_{0};
     mutable std::mutex faultMutex_;
     std::deque<Fault> faults_;
+    LineGuard lineGuard_{"dev/ttyAMA0"};
 };
 
 } // namespace sim

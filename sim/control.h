@@ -33,7 +33,10 @@
 //   button K down|up      the pin of button K alone, at once (down stays until up)
 //   key NAME              a USB-keyboard key pressed and released: F10, F11, F12, SYSRQ
 //                         (Print Screen) or a decimal Linux key code
-// The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
+// The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h), among
+// them the serial faults: "trx unplug" / "trx plug" and "cat unplug" / "cat plug" (a USB
+// serial adapter pulled and plugged back in), "trx cut" (a stream stopped mid-message),
+// "ft817 reply late". Each port refuses wrong line settings (line_settings.h).
 // The USB sound interface (sound_card.h):
 //   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
 //   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)

@@ -34,6 +34,17 @@ std::string makerLine(TransceiverPorts& ports, const std::vector<std::string>& w
                                              : SerialTransceiver::None);
         return "";
     }
+    if (w.size() == 2 && (what == "unplug" || what == "plug")) {
+        ports.setPlugged(TrxPort::Serial, what == "plug");
+        return "";
+    }
+    if (w.size() == 2 && (what == "cut" || what == "resume")) {
+        if (what == "cut")
+            ports.cutMidMessage();
+        else
+            ports.resume();
+        return "";
+    }
     if (what == "vfo") {
         if (w.size() != 3 || (w[2] != "A" && w[2] != "B" && w[2] != "M"))
             return "usage: trx vfo A|B|M";
@@ -97,7 +108,7 @@ std::string makerLine(TransceiverPorts& ports, const std::vector<std::string>& w
         });
         return "";
     }
-    return "usage: trx maker|ft817|none|vfo|freq|mode|tx|an|power|rate|tone ...";
+    return "usage: trx maker|ft817|none|unplug|plug|cut|resume|vfo|freq|mode|tx|an|power|rate|tone ...";
 }
 
 std::string ft817Line(TransceiverPorts& ports, const std::vector<std::string>& w)
@@ -111,7 +122,8 @@ std::string ft817Line(TransceiverPorts& ports, const std::vector<std::string>& w
         const std::pair<const char*, Ft817::Reply> replies[] = {{"normal", Ft817::Reply::Normal},
                                                                 {"silence", Ft817::Reply::Silence},
                                                                 {"garbage", Ft817::Reply::Garbage},
-                                                                {"short", Ft817::Reply::Short}};
+                                                                {"short", Ft817::Reply::Short},
+                                                                {"late", Ft817::Reply::Late}};
         for (const auto& [word, reply] : replies) {
             if (w[2] == word) {
                 ports.ft817([&](Ft817& t) { t.reply = reply; });
@@ -119,12 +131,16 @@ std::string ft817Line(TransceiverPorts& ports, const std::vector<std::string>& w
             }
         }
     }
-    return "usage: ft817 freq HZ | ft817 reply normal|silence|garbage|short";
+    return "usage: ft817 freq HZ | ft817 reply normal|silence|garbage|short|late";
 }
 
 std::string catLine(TransceiverPorts& ports, const std::vector<std::string>& w)
 {
     bool flag = false;
+    if (w.size() == 2 && (w[1] == "unplug" || w[1] == "plug")) {
+        ports.setPlugged(TrxPort::Cat, w[1] == "plug");
+        return "";
+    }
     if (w.size() == 3 && w[1] == "answer") {
         ports.catPort([&](CatUsbPort& c) { c.identity = w[2]; });
         return "";
@@ -151,7 +167,7 @@ std::string catLine(TransceiverPorts& ports, const std::vector<std::string>& w)
         });
         return "";
     }
-    return "usage: cat answer TEXT | cat silent on|off | cat echo on|off | cat reply COMMAND [PIECE ...] | cat send PIECE ...";
+    return "usage: cat unplug|plug | cat answer TEXT | cat silent on|off | cat echo on|off | cat reply COMMAND [PIECE ...] | cat send PIECE ...";
 }
 
 } // namespace

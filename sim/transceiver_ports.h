@@ -15,6 +15,12 @@
 //
 // The drive hook is called (outside the lock) whenever the maker's transceiver's drive power
 // changes: keyed by the operator, its tune carrier started by "TU120;TX2;", or "RX;".
+//
+// Each port checks the line settings the controller set (line_settings.h) and refuses the
+// line while they are wrong. A port can be unplugged (its pseudo-terminal closed and its
+// name removed, as when a USB adapter is pulled: the controller's descriptor hangs up) and
+// plugged in again (a new pseudo-terminal under the same name).
+#include "line_settings.h"
 #include "pty.h"
 #include "transceivers.h"
 #include "wire_log.h"
@@ -31,8 +37,12 @@
 namespace sim {
 
 enum class SerialTransceiver { None, Maker, Ft817 };
+enum class TrxPort { Serial, Cat };  // dev/ttyUSB1, dev/DODUVOV0
 
 constexpr double kCatPieceGapSeconds = 0.05;
+// A late FT-817 reply: its first bytes at once, the rest this long after the request (the
+// controller gives up on a reply after about 1.5 s).
+constexpr double kFt817LateSeconds = 2.0;
 
 class TransceiverPorts {
 public:
@@ -46,6 +56,16 @@ public:
     // Messages a second of the maker's transceiver (0 stops that kind).
     void setRates(double parametersPerSecond, double spectraPerSecond);
     void setDriveHook(std::function<void(double watts)> hook);
+    // Pulls the port's adapter out (false) or plugs it back in (true); done by the ports'
+    // thread within a few milliseconds.
+    void setPlugged(TrxPort port, bool plugged);
+    bool plugged(TrxPort port) const;
+    // The maker's transceiver stops in the middle of its next message (half of it sent) and
+    // stays silent until resumed.
+    void cutMidMessage();
+    void resume();
+    // The line settings checks of the two ports.
+    const LineGuard& lineGuard(TrxPort port) const { return port == TrxPort::Serial ? serialGuard_ : catGuard_; }
 
     // Changes or reads a model under the lock (the drive hook follows a change).
     void maker(const std::function<void(MakerTransceiver&)>& change);
@@ -63,8 +83,6 @@ public:
     // Every read and write on the CAT port so far (toBoard: the controller wrote it).
     const WireLog& catLog() const { return catLog_; }
 
-    std::string serialPtyName() const { return serial_.slaveName(); }
-
     void stop();
 
 private:
@@ -73,10 +91,22 @@ private:
     void stream(double now, std::string& out);
     void queueCatPieces(double now, const std::vector<std::string>& pieces);
     void flushCat(double now);
+    void applyPlugs();
+    int serialFd() const { return serial_ ? serial_->master() : -1; }
+    int catFd() const { return cat_ ? cat_->master() : -1; }
 
+    std::string root_;
     mutable std::mutex mutex_;
-    Pty serial_;
-    Pty cat_;
+    std::unique_ptr<Pty> serial_;  // the thread's own (null while unplugged)
+    std::unique_ptr<Pty> cat_;
+    std::atomic<bool> serialWanted_{true}, catWanted_{true};
+    std::atomic<bool> serialPlugged_{true}, catPlugged_{true};
+    LineGuard serialGuard_{"dev/ttyUSB1"};
+    LineGuard catGuard_{"dev/DODUVOV0"};
+    bool cutPending_ = false;  // under the lock
+    bool paused_ = false;      // under the lock
+    std::string ft817Late_;    // under the lock: the rest of a late reply, due at ft817LateDue_
+    double ft817LateDue_ = 0;
     MakerTransceiver maker_;
     Ft817 ft817_;
     CatUsbPort catPort_;

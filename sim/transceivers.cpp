@@ -151,9 +151,20 @@ std::string Ft817::receive(const std::string& bytes)
         case Reply::Short:
             answer += r.substr(0, 3);
             break;
+        case Reply::Late:
+            answer += r.substr(0, 2);
+            late_ += r.substr(2);
+            break;
         }
     }
     return answer;
+}
+
+std::string Ft817::takeLate()
+{
+    std::string out;
+    out.swap(late_);
+    return out;
 }
 
 std::vector<std::string> CatUsbPort::receive(const std::string& bytes)

@@ -9,7 +9,8 @@
 //                     transmission, which the board sees as drive power.
 //   Ft817             an FT-817 answering the frequency request 00 00 00 00 03 with four
 //                     BCD bytes (10 Hz units) and a mode byte; or silent, garbled (non-BCD
-//                     digits) or short (3 bytes).
+//                     digits), short (3 bytes) or late (2 bytes at once, the other 3 held
+//                     back for the port to send later: takeLate()).
 //   CatUsbPort        the transceiver's USB CAT port: "DT;" answers "DT001;" (settable),
 //                     a command given an answer of its own gets that answer, written in
 //                     the pieces it was given (as a transceiver's answer may reach the
@@ -71,7 +72,7 @@ private:
 
 class Ft817 {
 public:
-    enum class Reply { Normal, Silence, Garbage, Short };
+    enum class Reply { Normal, Silence, Garbage, Short, Late };
 
     uint32_t frequency = 7050000;
     uint8_t modeByte = 1;
@@ -80,9 +81,12 @@ public:
     // The answer to what the controller wrote ("" when there is none).
     std::string receive(const std::string& bytes);
     unsigned requests() const { return requests_; }
+    // The held-back rest of late replies since the last call.
+    std::string takeLate();
 
 private:
     std::string command_;
+    std::string late_;
     unsigned requests_ = 0;
 };
 

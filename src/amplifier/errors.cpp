@@ -3,6 +3,7 @@
 #include "core/setup.h"
 #include "platform/log.h"
 
+#include <algorithm>
 #include <mutex>
 
 const ErrorDescriptor errorTableData[ERROR_CODES] = {
@@ -101,6 +102,19 @@ void AddErrore(Works* works, int code)
     if ((flags & ERR_TEMPORARY) && !(works->errFlags & 4)) {
         works->errFlags |= 4;
         logErr(" -->tasto reset errore 0x%x\n", works->errFlags.load());
+    }
+}
+
+bool claimErrorHold(Works* works, int32_t ms)
+{
+    int32_t idle = 0;
+    return works->retryErrHold.compare_exchange_strong(idle, ms);
+}
+
+void countDownErrorHold(Works* works, int32_t elapsedMs)
+{
+    int32_t hold = works->retryErrHold.load();
+    while (hold > 0 && !works->retryErrHold.compare_exchange_weak(hold, std::max<int32_t>(0, hold - elapsedMs))) {
     }
 }
 

@@ -65,6 +65,12 @@ ErrorDescriptor errorDescriptor(Works* works, int code);
 // The board has answered "CPFFFF;": errors may be listed from now on (clears cpFlag bit 0).
 void enableErrorList(Works* works);
 
+// The shared error hold-off (works->retryErrHold, ms): while it runs no link raises its
+// error again. Claiming starts it when it is 0 and says whether this caller did; the screen
+// loop counts it down. Both are single atomic steps, whichever threads meet on it.
+bool claimErrorHold(Works* works, int32_t ms);
+void countDownErrorHold(Works* works, int32_t elapsedMs);
+
 // The error flag byte (bit 0 bias reset needed, bit 1 display cleared, bit 2 temporary
 // warnings pending), read and changed under the list's lock.
 uint8_t errorFlags(Works* works);

@@ -72,6 +72,11 @@ private:
     std::array<uint16_t, 26 * 26> lengths_{};
 };
 
+SerialSettings linkSettings()
+{
+    return {IGNPAR, 0, B115200 | CS8 | CREAD | CLOCAL | HUPCL, 0, 1, 5, B115200};
+}
+
 constexpr int64_t BYTE_TIME_US = 87;  // 10 bits at 115200 baud
 
 // Called with the first four bytes of a reply in (CRC digits and keyword).
@@ -86,8 +91,12 @@ void sleepWhileReplyOnLine(int fd, const ReceiveQueue& queue, const ReplyLengths
         std::this_thread::sleep_for(std::chrono::microseconds(onLine * BYTE_TIME_US));
 }
 
+constexpr int LINK_HUNG_UP = -2;
+constexpr int REOPEN_MS = 2000;  // a vanished port is tried again this often
+
 // Takes the next reply byte. Returns 1 with a byte, 0 when none came within the slice (the
-// silence is added to counterrortimeout, in milliseconds), -1 on a failed read.
+// silence is added to counterrortimeout, in milliseconds), LINK_HUNG_UP when the port's
+// device is gone.
 int readReplyByte(Works* works, ReceiveQueue& queue, char* byte)
 {
     if (queue.next < queue.length) {
@@ -97,19 +106,40 @@ int readReplyByte(Works* works, ReceiveQueue& queue, char* byte)
     int budget = REPLY_SILENCE_MS - counterrortimeout;
     int slice = std::clamp(budget, 1, RUNNING_TEST_MS);
     int64_t start = monoMillis();
-    if (!serialWaitReadable(works->linFD, slice)) {
+    const SerialRead got = serialRead(works->linFD, queue.bytes, sizeof queue.bytes, slice);
+    if (got.status == SerialStatus::HungUp)
+        return LINK_HUNG_UP;
+    if (got.status == SerialStatus::Timeout) {
         counterrortimeout += static_cast<int32_t>(std::max<int64_t>(1, monoMillis() - start));
         return 0;
     }
-    ssize_t n = read(works->linFD, queue.bytes, sizeof queue.bytes);
-    if (n <= 0) {
-        logSys(LOG_ERR, "timeout %d\n", static_cast<int>(n));
-        return -1;
-    }
-    queue.length = static_cast<int>(n);
+    queue.length = static_cast<int>(got.count);
     queue.next = 1;
     *byte = queue.bytes[0];
     return 1;
+}
+
+// The port's device is gone: closed, the link error raised, one log line for the outage.
+void portHungUp(Works* works, ReceiveQueue& queue)
+{
+    logSys(LOG_ERR, "Linear: %s hung up, reopened every %d ms", works->setup->LinPort, REOPEN_MS);
+    logErr("Linear: %s hung up\n", works->setup->LinPort);
+    close(works->linFD);
+    works->linFD = -1;
+    queue = ReceiveQueue{};
+    AddErrore(works, ERR_COMM);
+}
+
+// Opens the port again after a hang-up, quietly until it is back.
+void reopenPort(Works* works)
+{
+    const SerialSettings settings = linkSettings();
+    const int fd = openSerialPort(works->setup->LinPort, settings);
+    if (fd < 0)
+        return;
+    works->linFD = fd;
+    logSys(LOG_INFO, "OK works->linFD=%d (%s)", fd, works->setup->LinPort);
+    linearProcessStatus = 1;
 }
 
 } // namespace
@@ -196,8 +226,7 @@ int OpenLinear(Works* works)
 {
     const char* path = works->setup->LinPort;
     logSys(LOG_INFO, "Init Linear Port %s", path);
-    const SerialSettings settings{IGNPAR, 0, B115200 | CS8 | CREAD | CLOCAL | HUPCL, 0, 1, 5, B115200};
-    int fd = openSerialPort(path, settings);
+    int fd = openSerialPort(path, linkSettings());
     if (fd < 0) {
         // The port is missing or refuses the settings: shown full screen, the link waits.
         const char* what = fd == SERIAL_OPEN_FAILED ? "Unable to open device" : "Unable to set comm port";
@@ -222,10 +251,8 @@ void GestRetrayCMD(Works* works)
         char detail[16];
         snprintf(detail, sizeof detail, "Err %c%c", works->lastCmdLetters[0], works->lastCmdLetters[1]);
         setErrorDetail(works, ERR_COMM, detail);
-        if (works->retryErrHold == 0) {
+        if (claimErrorHold(works, 2000))
             AddErrore(works, ERR_COMM);
-            works->retryErrHold = 2000;
-        }
         logErr("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST (Timer: %i)\n",
                works->lastCmdLetters[0], works->lastCmdLetters[1], works->retryTotal.load(), works->retryCount.load(),
                works->retryErrHold.load());
@@ -269,11 +296,18 @@ void* Linear(void* arg)
     ReceiveQueue queue;
     ReplyLengths replyLengths;
     linearProcessStatus = 1;
-    OpenLinear(works);
+    const bool opened = OpenLinear(works) == 0;
+    int64_t nextReopen = 0;
     while (works->running) {
         if (works->linFD < 0) {
-            // No port: nothing to write to. Wait quietly; the fatal error stays shown.
-            sleepMs(RUNNING_TEST_MS);
+            // No port: nothing to write to. A port that was open and hung up is tried again
+            // every REOPEN_MS; one that never opened waits quietly under its error screen.
+            if (opened && monoMillis() >= nextReopen) {
+                reopenPort(works);
+                nextReopen = monoMillis() + REOPEN_MS;
+            }
+            if (works->linFD < 0)
+                sleepMs(RUNNING_TEST_MS);
             continue;
         }
         switch (linearProcessStatus) {
@@ -285,9 +319,10 @@ void* Linear(void* arg)
                     GestRetrayCMD(works);
                 break;
             }
-            if (got < 0) {
-                GestRetrayCMD(works);
-                sleepMs(20);
+            if (got == LINK_HUNG_UP) {
+                portHungUp(works, queue);
+                rxIndex = 0;
+                nextReopen = monoMillis() + REOPEN_MS;
                 break;
             }
             if (rxIndex > RECEIVE_SIZE - 1) {

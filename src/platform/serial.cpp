@@ -42,10 +42,22 @@ int serialBytesWaiting(int fd)
     return n;
 }
 
-bool serialWaitReadable(int fd, int timeoutMs)
+SerialRead serialRead(int fd, void* buffer, size_t size, int timeoutMs)
 {
     pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
+    const int ready = poll(&p, 1, timeoutMs);
+    if (ready < 0)
+        return {errno == EINTR ? SerialStatus::Timeout : SerialStatus::HungUp, 0};
+    if (ready == 0)
+        return {SerialStatus::Timeout, 0};
+    if (!(p.revents & POLLIN))
+        return {SerialStatus::HungUp, 0};  // POLLHUP, POLLERR or POLLNVAL alone
+    const ssize_t n = read(fd, buffer, size);
+    if (n > 0)
+        return {SerialStatus::Data, static_cast<size_t>(n)};
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return {SerialStatus::Timeout, 0};
+    return {SerialStatus::HungUp, 0};  // readable with nothing to read, or EIO
 }
 
 size_t writeSerialAll(int fd, const void* data, size_t length, int attempts)

@@ -3,7 +3,6 @@
 #include "core/setup.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "platform/serial.h"
 #include "remote/audio.h"
 #include "remote/ws_commands.h"
 #include "transceiver/cat_usb.h"
@@ -50,16 +49,6 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
     return 0;
 }
 
-// Writes data whole to one of the transceiver's ports, also when the line takes it in parts
-// or is full for a moment: 0 written, 1 no port open, -1 the port would not take it.
-int writePort(int fd, std::span<const unsigned char> data)
-{
-    // Descriptor 0 is the program's standard input, never a port.
-    if (fd <= 0)
-        return 1;
-    return writeSerialAll(fd, data.data(), data.size()) == data.size() ? 0 : -1;
-}
-
 // Acts on the result of a relay to a port: data for a port that is not open is dropped with
 // a log line; a port that would not take it ends the connection (-1).
 int relayed(const char* what, int result, size_t length, const char* errorLine)
@@ -91,10 +80,10 @@ int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned
         return 0;
     }
     if (c.role == WsRole::Server && tag == "SC")
-        return relayed("SC", writePort(works->serFD, data), data.size(), "TCP read Error 7a %d");
+        return relayed("SC", writeTransceiverPort(works, data.data(), data.size()), data.size(), "TCP read Error 7a %d");
     if (c.role == WsRole::Server && tag == "PA") {
         logErr("S BUFFER WEB SERVER : %s\n", printable(data).c_str());
-        return relayed("PA", writePort(works->serFD, data), data.size(), "TCP read Error 8a %d");
+        return relayed("PA", writeTransceiverPort(works, data.data(), data.size()), data.size(), "TCP read Error 8a %d");
     }
     if (c.role == WsRole::Client && tag == "PA") {
         storeParameters(works, static_cast<int>(data.size()), data.data());

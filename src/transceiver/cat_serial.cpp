@@ -7,7 +7,7 @@
 #include "platform/serial.h"
 
 #include <cstdio>
-#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +22,8 @@ int catProcessStatus = CAT_SEND;
 int lastCommandSent = 0;
 int counterimeoutCAT = 0;
 
+constexpr int REOPEN_MS = 2000;  // a missing or vanished port is tried again this often
+
 bool followerOn(Works* works)
 {
     return works->running && setupSwitch(works->setup, &Orvosetup::enaCatSer) == '1';
@@ -34,30 +36,39 @@ void pauseWhileOn(Works* works, int ms)
         sleepMs(20);
 }
 
-int openFollower(Works* works, const char* port)
+// Opens and sets up the port. A port that cannot be opened is the follower's error screen
+// (fatalError 2), shown and logged once per outage (`reported`); the caller tries again.
+// A port that refuses the line settings ends the follower: -2.
+int openFollower(Works* works, const char* port, bool& reported)
 {
-    logSys(LOG_INFO, "Init CATSerial Port %s", port);
+    if (!reported)
+        logSys(LOG_INFO, "Init CATSerial Port %s", port);
     const SerialSettings settings{IGNPAR, 0, CS8 | CSTOPB | CREAD | CLOCAL, 0, 1, 0, B38400};
     const int fd = openSerialPort(port, settings);
     char text[100];
     if (fd == SERIAL_OPEN_FAILED) {
-        logSys(LOG_ERR, "Unable to open device %s", port);
-        snprintf(text, sizeof text, "CAT: Unable to open device %s", port);
-        setFatalError(works, 2, text);
+        if (!reported) {
+            logSys(LOG_ERR, "Unable to open device %s", port);
+            snprintf(text, sizeof text, "CAT: Unable to open device %s", port);
+            setFatalError(works, 2, text);
+            reported = true;
+        }
         return -1;
     }
     if (fd < 0) {
         logSys(LOG_ERR, "Unable to set comm port %s", port);
         snprintf(text, sizeof text, "CAT: Unable to set comm port %s", port);
         setFatalError(works, 2, text);
-        return -1;
+        return -2;
     }
+    reported = false;
     logSys(LOG_INFO, "OK works->catSerFD=%d (%s)", fd, port);
     logErr("---------------- OK works->catSerFD=%d (%s)\n", fd, port);
     return fd;
 }
 
-void pollLoop(Works* works, int fd)
+// Polls the transceiver until the switch drops (false) or the device is gone (true).
+bool pollLoop(Works* works, int fd)
 {
     static const uint8_t request[REPLY_BYTES] = {0, 0, 0, 0, READ_FREQUENCY};
     uint8_t reply[REPLY_BYTES] = {};
@@ -67,17 +78,19 @@ void pollLoop(Works* works, int fd)
     while (followerOn(works)) {
         switch (catProcessStatus) {
         case CAT_SEND:
+            // A reply that came after its time-out is still waiting: dropped, so that it
+            // cannot be read as the start of this request's reply.
+            tcflush(fd, TCIFLUSH);
             writeSerialCatPort(fd, request, sizeof request, works);
             lastCommandSent = READ_FREQUENCY;
             catProcessStatus = CAT_COLLECT;
             break;
         case CAT_COLLECT: {
             // Waiting for a byte up to 1 ms is one poll of the port.
-            pollfd p{fd, POLLIN, 0};
-            const int ready = poll(&p, 1, 1);
-            if (ready <= 0 || !(p.revents & POLLIN)) {
-                if (ready > 0)
-                    sleepMs(1);  // an error on the line: counted as an empty poll, not spun on
+            const SerialRead got = serialRead(fd, reply + fill, 1, 1);
+            if (got.status == SerialStatus::HungUp)
+                return true;
+            if (got.status == SerialStatus::Timeout) {
                 ++counterimeoutCAT;
                 if (counterimeoutCAT > EMPTY_POLL_LIMIT) {
                     logErr("<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
@@ -87,15 +100,7 @@ void pollLoop(Works* works, int fd)
                 }
                 break;
             }
-            uint8_t byte = 0;
-            const ssize_t n = read(fd, &byte, 1);
-            if (n != 1) {
-                logSys(LOG_ERR, "timeout %d\n", static_cast<int>(n));
-                sleepMs(20);
-                break;
-            }
-            reply[fill++] = byte;
-            if (fill == REPLY_BYTES) {
+            if (++fill == REPLY_BYTES) {
                 fill = 0;
                 catProcessStatus = CAT_DECODE;
             }
@@ -109,6 +114,7 @@ void pollLoop(Works* works, int fd)
             break;
         }
     }
+    return false;
 }
 
 } // namespace
@@ -160,13 +166,27 @@ void* CatSerial(void* arg)
     Works* works = static_cast<Works*>(arg);
     char port[sizeof works->setup->CatSerialPort];
     snprintf(port, sizeof port, "%s", works->setup->CatSerialPort);
-    const int fd = openFollower(works, port);
-    if (fd < 0)
-        return nullptr;
-    works->catSerFD = fd;
-    pollLoop(works, fd);
-    // Closed here: the next start of the follower opens the port again.
-    close(fd);
-    works->catSerFD = -1;
+    // The port is opened, polled until its device is gone, closed, and opened again every
+    // REOPEN_MS while the follower is on; one log line and one error screen per outage.
+    bool reported = false;
+    while (followerOn(works)) {
+        const int fd = openFollower(works, port, reported);
+        if (fd == -2)
+            return nullptr;
+        if (fd >= 0) {
+            works->catSerFD = fd;
+            const bool hungUp = pollLoop(works, fd);
+            close(fd);
+            works->catSerFD = -1;
+            if (!hungUp)
+                break;
+            char text[100];
+            snprintf(text, sizeof text, "CAT: Lost device %s", port);
+            logSys(LOG_ERR, "%s, reopened every %d ms", text, REOPEN_MS);
+            setFatalError(works, 2, text);
+            reported = true;
+        }
+        pauseWhileOn(works, REOPEN_MS);
+    }
     return nullptr;
 }

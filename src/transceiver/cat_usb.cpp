@@ -20,7 +20,6 @@
 #include <glob.h>
 #include <libusb.h>
 #include <mutex>
-#include <poll.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -31,8 +30,8 @@ constexpr size_t ANSWER_MAX = 200;
 constexpr char IDENTITY_QUERY[] = "DT;";
 constexpr char IDENTITY_ANSWER[] = "DT001";
 
-// 1 while Cat owns an open port; ExitCAT closes it once (it may come from two threads).
-// The port is closed, and the peer's data written to it, under exitMutex.
+// 1 while Cat owns an open port; Cat closes it when its relay ends. The port is closed,
+// and the peer's data written to it, under exitMutex.
 std::atomic<int> status_cat{0};
 std::mutex exitMutex;
 
@@ -129,21 +128,20 @@ void reportNoPort(Works* works)
 }
 
 // Relays the transceiver's answers to the peer, one answer (up to its ';') at a time,
-// until the switch drops or the port fails.
+// until the switch drops or the port fails (its device gone, or ExitCAT from the server).
 void relay(Works* works, int fd)
 {
     unsigned char answer[ANSWER_MAX + 1];
     size_t fill = 0;
     while (catOn(works)) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, 5);
-        if (ready == 0 || (ready < 0 && errno == EINTR))
-            continue;
-        if (ready < 0 || !(p.revents & POLLIN))
-            return;
         unsigned char byte = 0;
-        if (read(fd, &byte, 1) != 1)
+        const SerialRead got = serialRead(fd, &byte, 1, 5);
+        if (got.status == SerialStatus::HungUp) {
+            logSys(LOG_ERR, "CAT: %s hung up", catPortName(works));
             return;
+        }
+        if (got.status == SerialStatus::Timeout)
+            continue;
         answer[fill++] = byte;
         if (byte == ';') {
             answer[fill] = '\0';
@@ -235,8 +233,8 @@ int writeCatPort(Works* works, const unsigned char* data, size_t length)
 void ExitCAT(Works* works)
 {
     std::lock_guard<std::mutex> lock(exitMutex);
-    if (status_cat.exchange(0) == 1)
-        close(works->catFD);
+    // The relay still polls the port it owns (status_cat): it sees the switch drop and
+    // closes the port itself, so its descriptor is never closed under it and reused.
     works->catFD = 0;
     works->remoteThreadExited = 1;
     setSetupSwitch(works->setup, &Orvosetup::EnableCAT, '0');
@@ -245,13 +243,12 @@ void ExitCAT(Works* works)
 
 namespace {
 
-// The program stops: the port is closed, but CAT stays switched on and no error is raised
-// (that is for a failing port, so that the remote threads are started again).
-void closeAtShutdown(Works* works)
+// The relay has ended: its port is closed, no longer written by the server.
+void closeRelayPort(Works* works, int fd)
 {
     std::lock_guard<std::mutex> lock(exitMutex);
     if (status_cat.exchange(0) == 1)
-        close(works->catFD);
+        close(fd);
     works->catFD = 0;
 }
 
@@ -270,12 +267,14 @@ void* Cat(void* arg)
         ExitCAT(works);
         return nullptr;
     }
-    logSys(LOG_INFO, "OK works->catFD=%d (%s)", works->catFD.load(), catPortName(works));
+    const int fd = works->catFD;
+    logSys(LOG_INFO, "OK works->catFD=%d (%s)", fd, catPortName(works));
     status_cat = 1;
-    relay(works, works->catFD);
-    if (!works->running)
-        closeAtShutdown(works);
-    else
+    relay(works, fd);
+    closeRelayPort(works, fd);
+    // The program stopping leaves CAT switched on and raises nothing (that is for a failing
+    // port, so that the remote threads are started again).
+    if (works->running)
         ExitCAT(works);
     return nullptr;
 }

@@ -58,6 +58,8 @@ public:
     SerialEvent feed(uint8_t byte);
     // True between a message's type byte and its last byte.
     bool inMessage() const { return state_ != State::Hunting; }
+    // Forgets a message the line stopped in the middle of; hunting starts again.
+    void drop() { state_ = State::Hunting; }
     uint8_t type() const { return type_; }
     uint8_t subtype() const { return header_[0]; }
     // The length field of the last message (also when refused).

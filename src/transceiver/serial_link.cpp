@@ -15,12 +15,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int LINK_ERROR_HOLD_MS = 2000;
+constexpr int REOPEN_MS = 2000;         // a missing or vanished port is tried again this often
 constexpr int EMPTY_POLL_LIMIT = 1500;  // 1 ms polls without a byte before the link error
 
 // tuneHold bits: a carrier request pending, carrier wanted on, "AN" sent for it, "AN" answered.
@@ -32,44 +32,45 @@ constexpr uint8_t HOLD_AN_ANSWERED = 0x20;
 constexpr char RECEIVE[] = "RX;";
 constexpr char TUNE_CARRIER[] = "TU120;TX2;";
 
+// serFD is closed and cleared, and the peer's data written to it, under this lock.
+std::mutex portMutex;
+
 bool linkOn(Works* works)
 {
     return works->running && setupSwitch(works->setup, &Orvosetup::enaser) == '1';
 }
 
+// A pause that ends early when the link is switched off.
+void pauseWhileOn(Works* works, int ms)
+{
+    for (int waited = 0; waited < ms && linkOn(works); waited += 50)
+        sleepMs(50);
+}
+
 // Error 8 in the transceiver's interface mode, at most once per hold-off.
 void raiseLinkError(Works* works, const char* line)
 {
-    if (works->retryErrHold != 0)
+    if (works->interfaceMode != 1 || !claimErrorHold(works, LINK_ERROR_HOLD_MS))
         return;
-    if (works->interfaceMode == 1) {
-        AddErrore(works, ERR_IXO_EXTIO);
-        works->retryErrHold = LINK_ERROR_HOLD_MS;
-        logErr("%s", line);
-    }
+    AddErrore(works, ERR_IXO_EXTIO);
+    logErr("%s", line);
 }
 
-// 1 when bytes wait, 0 after timeoutMs without any, -1 when the port reports an error (the
-// caller pauses, so a hung-up line is not polled in a tight loop).
-int waitForBytes(int fd, int timeoutMs)
+// Opens and sets up the port. A port that cannot be opened (no cable, an adapter pulled)
+// raises error 8 and is logged once per outage (`reported`); the caller tries again.
+// A port that refuses the line settings is the error screen's (fatalError 3): -2.
+int openLink(Works* works, const char* port, bool& reported)
 {
-    pollfd p{fd, POLLIN, 0};
-    const int n = poll(&p, 1, timeoutMs);
-    if (n <= 0)
-        return n < 0 && errno != EINTR ? -1 : 0;
-    if (p.revents & POLLIN)
-        return 1;
-    return -1;
-}
-
-int openLink(Works* works, const char* port)
-{
-    logSys(LOG_INFO, "Init Serial Port %s", port);
+    if (!reported)
+        logSys(LOG_INFO, "Init Serial Port %s", port);
     const SerialSettings settings{IGNPAR, 0, CS8 | CREAD | CLOCAL, 0, 1, 0, B115200};
     const int fd = openSerialPort(port, settings);
     if (fd == SERIAL_OPEN_FAILED) {
-        logSys(LOG_ERR, "Unable to open device %s", port);
-        works->running = 0;
+        if (!reported) {
+            logSys(LOG_ERR, "Unable to open device %s (tried again every %d ms)", port, REOPEN_MS);
+            AddErrore(works, ERR_IXO_EXTIO);
+            reported = true;
+        }
         return -1;
     }
     if (fd < 0) {
@@ -78,11 +79,19 @@ int openLink(Works* works, const char* port)
         snprintf(text, sizeof text, "Serial: Unable to open device %s\n", port);
         logErr("%s", text);
         setFatalError(works, 3, text);
-        return -1;
+        return -2;
     }
+    reported = false;
     logSys(LOG_INFO, "OK works->serFD=%d (%s)", fd, port);
     logErr("------------------ OK works->serFD=%d (%s)\n", fd, port);
     return fd;
+}
+
+void closeLink(Works* works, int fd)
+{
+    std::lock_guard<std::mutex> lock(portMutex);
+    works->serFD = -1;
+    close(fd);
 }
 
 void forwardSpectrum(Works* works, std::span<const uint8_t> line)
@@ -119,43 +128,39 @@ void handleMessage(Works* works, const FrameHunter& hunter, SerialEvent event)
     }
 }
 
-void readLoop(Works* works, int fd)
+// Reads the stream until the switch drops (false) or the device is gone (true).
+bool readLoop(Works* works, int fd)
 {
     FrameHunter hunter;
     std::array<uint8_t, 512> bytes;
     int emptyPolls = 0;
     while (linkOn(works)) {
-        const int ready = waitForBytes(fd, 1);
-        if (ready <= 0) {
-            if (ready < 0)
-                sleepMs(1);
-            ++emptyPolls;
-            if (!hunter.inMessage() && emptyPolls >= EMPTY_POLL_LIMIT) {
-                raiseLinkError(works, "---------------------------------------TIMEOUT EXT IO 1\n");
-                emptyPolls = 0;
-            } else if (hunter.inMessage() && emptyPolls >= EMPTY_POLL_LIMIT) {
+        const SerialRead got = serialRead(fd, bytes.data(), bytes.size(), 1);
+        if (got.status == SerialStatus::HungUp)
+            return true;
+        if (got.status == SerialStatus::Timeout) {
+            if (++emptyPolls < EMPTY_POLL_LIMIT)
+                continue;
+            emptyPolls = 0;
+            if (hunter.inMessage()) {
+                // Stopped mid-message: the rest is not coming; the next message starts afresh.
                 raiseLinkError(works, "---------------------------------------TIMEOUT EXT IO 3\n");
+                hunter.drop();
+            } else {
+                raiseLinkError(works, "---------------------------------------TIMEOUT EXT IO 1\n");
             }
             continue;
         }
-        const int waiting = serialBytesWaiting(fd);
-        const size_t want = std::clamp<size_t>(waiting > 0 ? static_cast<size_t>(waiting) : 1, 1, bytes.size());
-        const ssize_t n = read(fd, bytes.data(), want);
-        if (n <= 0) {
-            logSys(LOG_ERR, "error %d", static_cast<int>(n));
-            raiseLinkError(works, "---------------------------------------TIMEOUT EXT IO 2\n");
-            sleepMs(1);
-            continue;
-        }
         emptyPolls = 0;
-        for (ssize_t i = 0; i < n; ++i) {
-            const SerialEvent event = hunter.feed(bytes[static_cast<size_t>(i)]);
+        for (size_t i = 0; i < got.count; ++i) {
+            const SerialEvent event = hunter.feed(bytes[i]);
             if (event == SerialEvent::None)
                 continue;
             handleMessage(works, hunter, event);
             sendCarrierRequests(works, fd);
         }
     }
+    return false;
 }
 
 } // namespace
@@ -225,19 +230,40 @@ void getParameters(SerParam* out, Works* works)
     *out = *works->serPar;
 }
 
+int writeTransceiverPort(Works* works, const void* data, size_t length)
+{
+    std::lock_guard<std::mutex> lock(portMutex);
+    const int fd = works->serFD;
+    // Descriptor 0 is the program's standard input, never a port.
+    if (fd <= 0)
+        return 1;
+    return writeSerialAll(fd, data, length) == length ? 0 : -1;
+}
+
 void* Serial(void* arg)
 {
     Works* works = static_cast<Works*>(arg);
     char port[sizeof works->setup->SerPort];
     snprintf(port, sizeof port, "%s", works->setup->SerPort);
-    const int fd = openLink(works, port);
-    if (fd < 0)
-        return nullptr;
-    works->serFD = fd;
-    readLoop(works, fd);
-    // The port is closed here: a later start of the link opens it again.
-    close(fd);
-    works->serFD = -1;
+    // The port is opened, read until its device is gone, closed, and opened again every
+    // REOPEN_MS while the link is on; one log line and one error 8 per outage.
+    bool reported = false;
+    while (linkOn(works)) {
+        const int fd = openLink(works, port, reported);
+        if (fd == -2)
+            return nullptr;
+        if (fd >= 0) {
+            works->serFD = fd;
+            const bool hungUp = readLoop(works, fd);
+            closeLink(works, fd);
+            if (!hungUp)
+                break;
+            logSys(LOG_ERR, "Serial: %s hung up, reopened every %d ms", port, REOPEN_MS);
+            AddErrore(works, ERR_IXO_EXTIO);
+            reported = true;
+        }
+        pauseWhileOn(works, REOPEN_MS);
+    }
     logErr("---------------------------------------Serial EXIT %x\n",
            static_cast<unsigned>(setupSwitch(works->setup, &Orvosetup::enaser)));
     return nullptr;

@@ -25,5 +25,8 @@ void storeFFT(Works* works, int length, const uint8_t* payload);
 // Writes the whole length, continuing after short writes; gives up (returning -1, with a log
 // line) when the port keeps refusing. Returns the length written.
 int writeSerialPort(int fd, const void* data, size_t length, Works* works);
+// Writes the peer's data to the transceiver's port, under the lock the link closes it with:
+// 0 written, 1 no port open, -1 the port would not take it.
+int writeTransceiverPort(Works* works, const void* data, size_t length);
 // The pending carrier requests of the tune logic and the manual carrier, sent in order.
 void sendCarrierRequests(Works* works, int fd);

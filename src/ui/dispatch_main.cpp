@@ -88,6 +88,12 @@ int mainView(Works* works, int pressFlags)
     if (isLong(pressFlags)) {
         works->statusView |= 1;
         setBackground(works, "status");
+        // The page reports the transceiver link, so the link runs while it is open (the
+        // page's way out switches it off again outside the transceiver's interface mode).
+        if (works->setup && setupSwitch(works->setup, &Orvosetup::enaser) == '0') {
+            setSetupSwitch(works->setup, &Orvosetup::enaser, '1');
+            StartThreadIXO(works);
+        }
         return 0;
     }
     if (EscFromStatus(works))

@@ -5,7 +5,6 @@
 #include "amplifier/thermal.h"
 #include "config/network.h"
 #include "core/setup.h"
-#include "core/threads.h"
 #include "core/works.h"
 #include "display/framebuffer.h"
 #include "display/picture.h"
@@ -192,11 +191,7 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
 {
     if (works->statusView != 1)
         return;
-    Orvosetup* s = works->setup;
-    if (s && setupSwitch(s, &Orvosetup::enaser) == '0') {
-        setSetupSwitch(s, &Orvosetup::enaser, '1');
-        StartThreadIXO(works);
-    }
+    const Orvosetup* s = works->setup;
     const bool fahrenheit = works->tempMode != 0;
     auto temp = [&](float c) { return static_cast<double>(fahrenheit ? ConversionCelsius_to_Fahrenheit(c) : c); };
     char text[160];

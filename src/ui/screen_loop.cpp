@@ -265,9 +265,7 @@ void timerFrame(Works* works, TimerLoopState& state)
 void frameTimers(Works* works, int64_t elapsedMs)
 {
     const int ms = static_cast<int>(std::clamp<int64_t>(elapsedMs, 0, 1000000));
-    const int hold = works->retryErrHold;
-    if (hold > 0)
-        works->retryErrHold = std::max(0, hold - ms);
+    countDownErrorHold(works, ms);
     decayPeak(works->pkFwdHoldMs, works->pkFwdCnt, works->pkFwd, ms);
     decayPeak(works->pkAuxHoldMs, works->pkAuxCnt, works->pkAux, ms);
     if (works->enableLogTemp == 1 && works->logTempRemoved == 1) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 TEST(ErrorList, TableAddDeleteAndTemporaryWarnings)
 {
     auto works = freshWorks();
@@ -91,4 +95,47 @@ TEST(ErrorList, ErrorKeyClearsTemporaryWarningsOrResetsOtherErrors)
     EXPECT_EQ(1, GPIO_Errori(works.get()));
     EXPECT_EQ(-1, ExistAnError(works.get()));
     EXPECT_EQ((std::vector<int>{17, 20, 14}), drainQueue(works.get()));
+}
+
+TEST(ErrorList, ErrorHoldIsClaimedByOneThreadAndCountedDownWithoutLosingAClaim)
+{
+    auto works = freshWorks();
+    Works* w = works.get();
+    EXPECT_TRUE(claimErrorHold(w, 2000));
+    EXPECT_FALSE(claimErrorHold(w, 2000)) << "running: nobody raises again";
+    countDownErrorHold(w, 1500);
+    EXPECT_EQ(500, w->retryErrHold.load());
+    countDownErrorHold(w, 1500);
+    EXPECT_EQ(0, w->retryErrHold.load()) << "never below 0";
+    countDownErrorHold(w, 60);
+    EXPECT_EQ(0, w->retryErrHold.load());
+
+    // The link, the transceiver link and the screen loop meet on it: in every round exactly
+    // one claim wins, and a count-down running at the same time never wipes a fresh claim
+    // (a load and a separate store let a claim be overwritten by the old value minus the
+    // elapsed time).
+    for (int round = 0; round < 200; ++round) {
+        w->retryErrHold = 0;
+        std::atomic<int> winners{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                while (!go) {
+                }
+                if (claimErrorHold(w, 2000))
+                    ++winners;
+            });
+        threads.emplace_back([&] {
+            while (!go) {
+            }
+            for (int i = 0; i < 50; ++i)
+                countDownErrorHold(w, 1);
+        });
+        go = true;
+        for (auto& t : threads)
+            t.join();
+        ASSERT_EQ(1, winners.load()) << "round " << round;
+        ASSERT_GE(w->retryErrHold.load(), 2000 - 50) << "round " << round;
+    }
 }

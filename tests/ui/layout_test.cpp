@@ -262,7 +262,7 @@ TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
     listErrors(works.get(), {4});
     setLanAddresses({"192.168.1.40", "255.255.255.0", "192.168.1.1", "192.168.1.1"});
     works->serPar->frequency = 14070123;  // shown in brackets on the status page
-    works->setup->enaser = '1';  // the status page would start the transceiver link otherwise
+    works->setup->enaser = '1';  // the VIEW key would start the transceiver link otherwise
     DecodeTasto(works.get(), 6, 1 << 5);
     EXPECT_EQ(1, works->statusView);
     drawFrame(works, state);
