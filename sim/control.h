@@ -35,7 +35,8 @@
 //                         (Print Screen) or a decimal Linux key code
 // The transceivers: "trx ...", "ft817 ...", "cat ..." (see transceiver_control.h).
 // The USB sound interface (sound_card.h):
-//   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
+//   soundcard present|absent   the card plugged in or pulled out (its lsusb line and its
+//                              device in sys/bus/usb/devices)
 //   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
 //   audio silence | audio file PATH (raw 16-bit, looped) | audio channels 1|2
 // The USB receiver ("usb ...", listed in usb_receiver/receiver_model.h):
