@@ -19,6 +19,7 @@
 // comes late, and drops a queue grown past 100 ms. The counters say, beside the latency,
 // the Opus bit rate (0: raw) and the buffer size.
 #include "controller_process.h"
+#include "loopback_port.h"
 #include "core/setup.h"
 #include "core/works.h"
 #include "platform/clock.h"
@@ -32,12 +33,9 @@
 #include <opus/opus.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -181,21 +179,6 @@ void AudioPathInProcess(benchmark::State& state)
     unsetenv("AMPCTL_ROOT");
     setenv("PATH", oldPath.c_str(), 1);
     std::filesystem::remove_all(dir);
-}
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
 }
 
 std::string unitDir(const char* name)

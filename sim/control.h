@@ -38,7 +38,8 @@
 // serial adapter pulled and plugged back in), "trx cut" (a stream stopped mid-message),
 // "ft817 reply late". Each port refuses wrong line settings (line_settings.h).
 // The USB sound interface (sound_card.h):
-//   soundcard present|absent   the card plugged in or pulled out (its lsusb line)
+//   soundcard present|absent   the card plugged in or pulled out (its lsusb line and its
+//                              device in sys/bus/usb/devices)
 //   audio tone HZ [AMPLITUDE]  the capture side records a sine (amplitude of 32767, 8000)
 //   audio silence | audio file PATH (raw 16-bit, looped) | audio channels 1|2
 // The USB receiver ("usb ...", listed in usb_receiver/receiver_model.h):

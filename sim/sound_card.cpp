@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -108,6 +109,16 @@ void setSoundCardPresent(const std::string& root, bool present)
     const std::string tmp = path + ".new";
     std::ofstream(tmp, std::ios::binary | std::ios::trunc) << kept;
     ::rename(tmp.c_str(), path.c_str());
+    // The kernel's view of the same device: its directory in the USB device list.
+    const std::filesystem::path device = rootPath(root, kSoundCardSysfsDevice);
+    if (present) {
+        std::filesystem::create_directories(device);
+        std::ofstream(device / "idVendor", std::ios::trunc) << "0d8c\n";
+        std::ofstream(device / "idProduct", std::ios::trunc) << "01af\n";
+    } else {
+        std::error_code ignored;
+        std::filesystem::remove_all(device, ignored);
+    }
 }
 
 bool soundCardPresent(const std::string& root)

@@ -17,8 +17,10 @@
 //             <root>/sim/audio_out.fifo the moment they are played (two channels), and the
 //             card appends them to <root>/sim/audio_out.raw, the playback file.
 //
-// Presence: `lsusb` prints <root>/sim/lsusb; the card's line is there while the card is
-// plugged in (setSoundCardPresent). A running SoundCard starts plugged in.
+// Presence: while the card is plugged in (setSoundCardPresent) it has its line in
+// <root>/sim/lsusb (what `lsusb` prints) and its device directory in the kernel's USB
+// device list, <root>/sys/bus/usb/devices/1-1.4 (idVendor 0d8c, idProduct 01af). A
+// running SoundCard starts plugged in.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -29,6 +31,7 @@
 namespace sim {
 
 constexpr int kSoundRate = 48000;
+constexpr const char* kSoundCardSysfsDevice = "sys/bus/usb/devices/1-1.4";
 constexpr const char* kSoundCardLsusbLine = "Bus 001 Device 005: ID 0d8c:01af C-Media Electronics, Inc. Audio Adapter";
 
 // The ALSA configuration of the root (written by buildRoot).
@@ -37,7 +40,8 @@ std::string alsaConfigText(const std::string& root);
 // Where the configuration looks for the playback device's plugin (the root builder links it
 // there from the build).
 std::string playbackDevicePath(const std::string& root);
-// Plugs the card in or pulls it out: its line in <root>/sim/lsusb, other lines kept.
+// Plugs the card in or pulls it out: its line in <root>/sim/lsusb (other lines kept) and
+// its device directory in the USB device list.
 void setSoundCardPresent(const std::string& root, bool present);
 bool soundCardPresent(const std::string& root);
 
@@ -56,7 +60,7 @@ public:
     // Channels of the capture stream: it must match the controller's "InChannels".
     void setCaptureChannels(int channels);
 
-    // Plugs the card in or pulls it out (its lsusb line); the devices stay.
+    // Plugs the card in or pulls it out (its lsusb line and USB device); the ALSA devices stay.
     void setPresent(bool present) { setSoundCardPresent(root_, present); }
 
     std::string playbackPath() const { return playbackPath_; }

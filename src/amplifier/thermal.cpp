@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/shell.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 
@@ -101,15 +102,29 @@ bool parseCpuTemps(std::string_view output, float& cpu1, float& cpu2)
     return true;
 }
 
-void ReadCPUTemp(Works* works)
+namespace {
+// my_temp's failed runs in a row (the process has one helper, read by one thread).
+std::atomic<int> failedRuns{0};
+}
+
+bool ReadCPUTemp(Works* works)
 {
-    // A missing or silent my_temp keeps the last readings (logged) rather than stopping
-    // the controller of a running amplifier.
+    // A missing, failing or hung my_temp keeps the last readings rather than stopping the
+    // controller of a running amplifier; a run of failures is logged once, when it starts,
+    // and its end once, when a reading comes back.
+    // "exec": the shell becomes my_temp, one process a reading instead of two.
+    std::string output;
+    const ShellOutcome outcome = readShellWithin("exec my_temp", CPU_TEMP_TIMEOUT_MS, output);
     float cpu1 = 0, cpu2 = 0;
-    if (!parseCpuTemps(readShell("my_temp"), cpu1, cpu2)) {
-        logErr("ReadCPUTemp: no reading from my_temp\n");
-        return;
+    if (outcome != ShellOutcome::Done || !parseCpuTemps(output, cpu1, cpu2)) {
+        if (failedRuns++ == 0)
+            logErr("ReadCPUTemp: no reading from my_temp%s\n",
+                   outcome == ShellOutcome::TimedOut ? " (no answer within the time-out)" : "");
+        return false;
     }
+    if (const int failed = failedRuns.exchange(0); failed > 0)
+        logErr("ReadCPUTemp: my_temp reads again after %d failed runs\n", failed);
     works->cpuTemp1 = cpu1;
     works->cpuTemp2 = cpu2;
+    return true;
 }

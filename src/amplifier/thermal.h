@@ -15,8 +15,11 @@ void GestTemperatureFunction(Works* works, int a, int b, int w, float t, float l
 // on = 1: protection on ("MP1;" and "AT11;"); anything else: protection off ("MP0;").
 void AttivaDisattivaProtezione(Works* works, int on);
 
-// Reads the processor temperatures printed by "my_temp" into cpuTemp1 and cpuTemp2.
-void ReadCPUTemp(Works* works);
+// Reads the processor temperatures printed by "my_temp" into cpuTemp1 and cpuTemp2; a
+// helper that has not finished after CPU_TEMP_TIMEOUT_MS is killed. False when there is
+// no reading (the last ones stay); the first failure of a run of them is logged.
+bool ReadCPUTemp(Works* works);
+constexpr int CPU_TEMP_TIMEOUT_MS = 2000;
 // The two temperatures of my_temp's output: the first line, and the 4 characters from the
 // sixth of the second line. False when the output lacks either, or either is no number or
 // not finite (values left unchanged).

@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,16 @@ FrameBuffer* newRecord()
     return new (std::nothrow) FrameBuffer{};
 }
 
+// Every row counts as changed at the start: nothing is known of the buffers' contents.
+void startRowTracking(FrameBuffer* fb)
+{
+    const size_t rows = static_cast<size_t>(fb->sizeY > 0 ? fb->sizeY : 0);
+    const FrameBuffer::Span whole{0, fb->sizeX - 1};
+    fb->drawnSpans.assign(rows, whole);
+    fb->backSpans.assign(rows, whole);
+    fb->unpresentedSpans.assign(rows, whole);
+}
+
 // Steps 7 and 8 once the geometry is known: map the screen, allocate the two buffers.
 FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned int yres,
                           unsigned int bits, unsigned int pixelSize)
@@ -62,6 +73,7 @@ FrameBuffer* finishRecord(FrameBuffer* fb, int fd, unsigned int xres, unsigned i
     fb->backBuf = allocBuffer(memSize);
     fb->fd = fd;
     fb->headless = 0;
+    startRowTracking(fb);
     if (!fb->drawBuf || !fb->backBuf) {
         displayLog(LOG_ERR, "Unable to allocate framebuffer structure");
         munmap(mem, memSize);
@@ -222,6 +234,7 @@ FrameBuffer* fbCreateInMemory(int sizeX, int sizeY, unsigned int pixelSize)
     fb->drawBuf = static_cast<unsigned char*>(std::calloc(fb->memSize, 1));
     fb->backBuf = static_cast<unsigned char*>(std::calloc(fb->memSize, 1));
     fb->headless = 1;
+    startRowTracking(fb);
     if (!fb->screenMem || !fb->drawBuf || !fb->backBuf) {
         fbDestroy(fb);
         return nullptr;
@@ -245,12 +258,48 @@ void fbDestroy(FrameBuffer* fb)
     delete fb;
 }
 
+void fbMarkSpan(FrameBuffer* fb, int toBack, int64_t y, int64_t x0, int64_t x1)
+{
+    if (y < 0 || y >= static_cast<int64_t>(fb->drawnSpans.size()))
+        return;
+    const int from = static_cast<int>(std::max<int64_t>(x0, 0));
+    const int to = static_cast<int>(std::min<int64_t>(x1, fb->sizeX - 1));
+    if (from > to)
+        return;
+    const size_t row = static_cast<size_t>(y);
+    if (toBack) {
+        fb->backSpans[row].add(from, to);
+    } else {
+        fb->drawnSpans[row].add(from, to);
+        fb->unpresentedSpans[row].add(from, to);
+    }
+}
+
+void fbMarkRows(FrameBuffer* fb, int toBack, int64_t y0, int64_t y1)
+{
+    for (int64_t y = std::max<int64_t>(y0, 0); y <= y1 && y < fb->sizeY; ++y)
+        fbMarkSpan(fb, toBack, y, 0, fb->sizeX - 1);
+}
+
 void fbRealize(FrameBuffer* fb)
 {
     if (!fb)
         return;
     std::lock_guard<std::mutex> lock(fb->bufferLock);
-    std::memcpy(fb->screenMem, fb->drawBuf, fb->memSize);
+    const size_t line = fb->lineSize;
+    const size_t ps = fb->pixelSize;
+    for (size_t y = 0; y < fb->unpresentedSpans.size(); ++y) {
+        FrameBuffer::Span& span = fb->unpresentedSpans[y];
+        if (span.empty())
+            continue;
+        const size_t at = y * line + static_cast<size_t>(span.lo) * ps;
+        const size_t bytes = static_cast<size_t>(span.hi - span.lo + 1) * ps;
+        span = {};
+        if (std::memcmp(fb->screenMem + at, fb->drawBuf + at, bytes) != 0) {
+            std::memcpy(fb->screenMem + at, fb->drawBuf + at, bytes);
+            ++fb->rowsPresented;
+        }
+    }
 }
 
 void fbSetBack(FrameBuffer* fb)
@@ -259,6 +308,32 @@ void fbSetBack(FrameBuffer* fb)
         return;
     std::lock_guard<std::mutex> lock(fb->bufferLock);
     std::memcpy(fb->drawBuf, fb->backBuf, fb->memSize);
+    const FrameBuffer::Span whole{0, fb->sizeX - 1};
+    std::fill(fb->drawnSpans.begin(), fb->drawnSpans.end(), FrameBuffer::Span{});
+    std::fill(fb->backSpans.begin(), fb->backSpans.end(), FrameBuffer::Span{});
+    std::fill(fb->unpresentedSpans.begin(), fb->unpresentedSpans.end(), whole);
+}
+
+void fbRestoreChanged(FrameBuffer* fb)
+{
+    if (!fb)
+        return;
+    std::lock_guard<std::mutex> lock(fb->bufferLock);
+    const size_t line = fb->lineSize;
+    const size_t ps = fb->pixelSize;
+    for (size_t y = 0; y < fb->drawnSpans.size(); ++y) {
+        FrameBuffer::Span span = fb->drawnSpans[y];
+        const FrameBuffer::Span back = fb->backSpans[y];
+        if (!back.empty())
+            span.add(back.lo, back.hi);
+        if (span.empty())
+            continue;
+        const size_t at = y * line + static_cast<size_t>(span.lo) * ps;
+        std::memcpy(fb->drawBuf + at, fb->backBuf + at, static_cast<size_t>(span.hi - span.lo + 1) * ps);
+        fb->drawnSpans[y] = {};
+        fb->backSpans[y] = {};
+        fb->unpresentedSpans[y].add(span.lo, span.hi);
+    }
 }
 
 void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blue,
@@ -275,8 +350,18 @@ void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blu
     if (xEnd > fb->sizeX)
         xEnd = fb->sizeX;
     std::lock_guard<std::mutex> lock(fb->bufferLock);
+    fbMarkSpan(fb, toBack, y, xStart, xEnd - 1);
     unsigned char* p = target(fb, toBack) + static_cast<size_t>(y) * fb->lineSize +
                        static_cast<size_t>(xStart) * fb->pixelSize;
+    if (fb->pixelSize == 4) {
+        // The row's pixels are whole 32-bit words: one word, filled along the row.
+        unsigned char bytes[4];
+        putPixel(bytes, 4, red, green, blue);
+        uint32_t word;
+        std::memcpy(&word, bytes, 4);
+        std::fill_n(reinterpret_cast<uint32_t*>(p), xEnd - xStart, word);
+        return;
+    }
     for (int x = xStart; x < xEnd; ++x, p += fb->pixelSize)
         putPixel(p, fb->pixelSize, red, green, blue);
 }
@@ -292,10 +377,17 @@ void DrawLine(int x0, int y0, int x1, int y1, int red, int green, int blue,
     unsigned char* buf = target(fb, toBack);
     const int64_t line = fb->lineSize;
     const int64_t limit = static_cast<int64_t>(fb->memSize) - ps;
+    const int width = fb->sizeX;
     auto plot = [&](int x, int y) {
         const int64_t o = static_cast<int64_t>(y) * line + static_cast<int64_t>(x) * ps;
-        if (o >= 0 && o < limit)
+        if (o >= 0 && o < limit) {
             putPixel(buf + o, ps, red, green, blue);
+            // A pixel off the left or right edge lands on the row before or after.
+            if (x >= 0 && x < width)
+                fbMarkSpan(fb, toBack, y, x, x);
+            else
+                fbMarkSpan(fb, toBack, o / line, (o % line) / ps, (o % line) / ps);
+        }
     };
 
     int64_t dx = static_cast<int64_t>(x1) - x0;

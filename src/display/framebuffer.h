@@ -10,6 +10,7 @@
 // thread may still be presented over another's, as before.
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 struct Works;
 
@@ -27,6 +28,26 @@ struct FrameBuffer {
     int fd = -1;
     int headless = 0;
     std::mutex bufferLock;  // guards the pixels of screenMem, drawBuf and backBuf
+    // What changed, so that a frame restores and presents only that: per row, the span of
+    // columns written (guarded by bufferLock with the pixels; whole rows at the start).
+    struct Span {
+        int lo = 1, hi = 0;  // columns lo..hi; empty while lo > hi
+        bool empty() const { return lo > hi; }
+        void add(int from, int to)
+        {
+            if (empty()) {
+                lo = from;
+                hi = to;
+                return;
+            }
+            lo = from < lo ? from : lo;
+            hi = to > hi ? to : hi;
+        }
+    };
+    std::vector<Span> drawnSpans;        // drawBuf, drawn since restored from backBuf
+    std::vector<Span> backSpans;         // backBuf, changed since drawBuf was restored from it
+    std::vector<Span> unpresentedSpans;  // drawBuf, may differ from screenMem
+    uint64_t rowsPresented = 0;          // rows of which fbRealize has copied a part to screenMem
 };
 
 // The simulated panel of a regular file at the framebuffer path: 800 x 480 at 32 bpp.
@@ -49,10 +70,20 @@ void fbDestroy(FrameBuffer* fb);
 // anything else 0 (unknown pixel format).
 unsigned int fbPixelSizeFromBits(unsigned int bitsPerPixel);
 
-// Present the finished frame: drawBuf -> screenMem.
+// Present the finished frame: drawBuf -> screenMem, copying only the parts of rows drawn
+// or restored since the last presentation that differ from what is shown.
 void fbRealize(FrameBuffer* fb);
-// Start a new frame from the static background: backBuf -> drawBuf.
+// Start a new frame from the static background: backBuf -> drawBuf, the whole picture.
 void fbSetBack(FrameBuffer* fb);
+// The same result for a frame loop: only what was drawn since its last restore, or
+// changed in backBuf since then, is copied. Every writer of drawBuf and backBuf marks
+// what it writes (fbMarkRows, fbMarkSpan): the primitives here, pictures, text, remote
+// pictures.
+void fbRestoreChanged(FrameBuffer* fb);
+// Marks rows y0..y1 (clipped to the screen) of drawBuf (toBack 0) or backBuf as written,
+// whole, or columns x0..x1 of row y. The caller holds bufferLock.
+void fbMarkRows(FrameBuffer* fb, int toBack, int64_t y0, int64_t y1);
+void fbMarkSpan(FrameBuffer* fb, int toBack, int64_t y, int64_t x0, int64_t x1);
 
 // Pixels (x, y) for xStart <= x < xEnd; nothing when xEnd <= xStart.
 void DrawHorizontalLine(int xStart, int y, int xEnd, int red, int green, int blue,

@@ -154,6 +154,7 @@ int loadPngInto(const char* imgName, int imgX, int imgY, FrameBuffer* fb, int to
     // picture placed so that it would reach past the screen is cut at the screen's edges.
     std::unique_lock<std::mutex> lock(fb->bufferLock);
     unsigned char* buf = toBack ? fb->backBuf : fb->drawBuf;
+    fbMarkRows(fb, toBack, imgY, static_cast<int64_t>(imgY) + height - 1);
     for (png_uint_32 i = 0; i < height; ++i) {
         const int64_t y = static_cast<int64_t>(i) + imgY;
         if (y < 0 || y >= fb->sizeY)

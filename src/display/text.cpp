@@ -265,6 +265,16 @@ void putString(int slotNumber, int x, int y, const char* text, int red, int gree
             continue;
         const int64_t px = pen.x / 64;
         const int64_t baseRow = (pen.y + g.height - g.bearingY) / 64;
+        if (g.rows > 0) {
+            const int64_t top = baseRow - (g.rows - 1);
+            if (px < 0 || px + g.pitch > fb->sizeX) {
+                // A glyph past the left or right edge wraps onto the row before or after.
+                fbMarkRows(fb, toBack, top - 1, baseRow + 1);
+            } else {
+                for (int64_t y = top; y <= baseRow; ++y)
+                    fbMarkSpan(fb, toBack, y, px, px + g.pitch - 1);
+            }
+        }
         for (int i = 0; i < g.rows; ++i) {
             const unsigned char* row = g.bits.data() + static_cast<size_t>(g.rows - 1 - i) * g.pitch;
             const int64_t rowOffset = (baseRow - i) * lineSize;
@@ -276,6 +286,14 @@ void putString(int slotNumber, int x, int y, const char* text, int red, int gree
                 if (o < 0 || o + 3 >= memSize)
                     continue;
                 unsigned char* d = buf + o;
+                if (a == 255) {
+                    // Opaque: the blend below comes to the colour itself.
+                    d[0] = bc;
+                    d[1] = gc;
+                    d[2] = rc;
+                    d[3] = 0;
+                    continue;
+                }
                 d[0] = static_cast<unsigned char>((255 - a) * d[0] / 255 + (a & bc));
                 d[1] = static_cast<unsigned char>((255 - a) * d[1] / 255 + (a & gc));
                 d[2] = static_cast<unsigned char>((255 - a) * d[2] / 255 + (a & rc));

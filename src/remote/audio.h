@@ -33,7 +33,11 @@ void* th_scrivi(void* arg);
 void ExitAUDIOread(Works* works);
 void ExitAUDIOwrite(Works* works);
 
-// Number of attached USB devices with the sound interface's ID ("lsusb|grep 0d8c:01af |wc -l").
+// The USB sound interface's identifiers (a C-Media device).
+constexpr uint16_t SOUND_CARD_VENDOR = 0x0d8c;
+constexpr uint16_t SOUND_CARD_PRODUCT = 0x01af;
+// Number of attached USB devices with the sound interface's identifiers (the kernel's USB
+// device list, countUsbDevices).
 int VerifyAudioIXO(Works* works);
 // Lines of "lsusb | grep 0d8c" (each printed to stderr); 0 on a pipe failure.
 int Get_AudioIXO(Works* works);

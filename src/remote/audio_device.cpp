@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/usb_devices.h"
 #include "remote/audio.h"
 
 #include <cstdio>
@@ -105,15 +106,8 @@ struct ShellPipe {
 
 int VerifyAudioIXO(Works*)
 {
-    audio::ShellPipe p("lsusb|grep 0d8c:01af |wc -l");
-    if (!p.pipe) {
-        logErr("Error opening pipe.\n");
-        return 0;
-    }
-    char line[64] = {};
-    if (!fgets(line, sizeof line, p.pipe))
-        return 0;
-    return std::atoi(line);
+    // Checked every 10 ms while audio plays: the kernel's device list, not a process per look.
+    return countUsbDevices(SOUND_CARD_VENDOR, SOUND_CARD_PRODUCT);
 }
 
 int Get_AudioIXO(Works*)

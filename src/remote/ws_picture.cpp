@@ -57,6 +57,7 @@ int Uncompress(Works* works, const unsigned char* data, size_t length)
     }
     std::lock_guard<std::mutex> lock(fb->bufferLock);
     std::memcpy(fb->drawBuf, pixels.data(), fb->memSize);
+    fbMarkRows(fb, 0, 0, fb->sizeY - 1);
     return 0;
 }
 
@@ -90,6 +91,7 @@ int pictureChunk(Works* works, PictureAssembly& picture, std::span<const unsigne
     if (total == screenBytes) {
         std::lock_guard<std::mutex> lock(fb->bufferLock);
         std::memcpy(fb->drawBuf, picture.data.data(), screenBytes);
+        fbMarkRows(fb, 0, 0, fb->sizeY - 1);
     } else if (Uncompress(works, picture.data.data(), total) != 0) {
         return -2;
     }

@@ -136,7 +136,7 @@ void setBackground(Works* works, const char* name)
 void startFrame(Works* works)
 {
     std::lock_guard<std::mutex> lock(pictureMutex);
-    fbSetBack(works->fb);
+    fbRestoreChanged(works->fb);
 }
 
 int VerifyError(Works* works)

@@ -47,7 +47,8 @@ void loadPanelFonts();
 // The background picture: loads the named picture into the background buffer under the
 // picture lock (the key handler and the screen loop both load pictures).
 void setBackground(Works* works, const char* name);
-// Starts a frame from the background buffer under the same lock.
+// Starts a frame from the background buffer under the same lock (the rows drawn or
+// changed since the last frame, fbRestoreChanged).
 void startFrame(Works* works);
 // Loads the picture of the current view as the background (and the span of the spectrum
 // views); the transceiver serial link is switched off unless it is the frequency source.

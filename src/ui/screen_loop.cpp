@@ -1,5 +1,6 @@
 #include "ui/screen_loop.h"
 
+#include "amplifier/cpu_temp_reader.h"
 #include "amplifier/errors.h"
 #include "amplifier/filters.h"
 #include "amplifier/link.h"
@@ -107,12 +108,18 @@ void superviseAutoTune(Works* works, bool tx, TimerLoopState& state)
     }
 }
 
-void fatalErrorScreen(Works* works, const SerParam& parameters)
+// The error screen: the start picture (decoded once, when the screen opens or the model
+// changes it), "Error! " and the failed port's text, and the retry/cancel bar.
+void fatalErrorScreen(Works* works, const SerParam& parameters, TimerLoopState& state)
 {
-    setBackground(works, works->ampModel == '1' ? "start120" : "start");
+    const char* picture = works->ampModel == '1' ? "start120" : "start";
+    if (state.errorPicture != picture) {
+        setBackground(works, picture);
+        state.errorPicture = picture;
+    }
     startFrame(works);
     char text[128];
-    snprintf(text, sizeof text, "Error! %s", works->fatalErrorText);
+    snprintf(text, sizeof text, "Error! %s", fatalErrorMessage(works).c_str());
     drawFittedText(works->fb, 9, 8, 130, 10, 300, text, 255, 255, 255);
     works->pageIdx = BAR_RETRY;
     LoadButtons(works, parameters);
@@ -128,7 +135,6 @@ void dateLine(Works* works)
 
 void drawScreen(Works* works, const SerParam& parameters)
 {
-    ReadCPUTemp(works);
     ReadDataOra(works);
     if (works->viewTimeStr && works->statusView == 0)
         dateLine(works);
@@ -239,12 +245,18 @@ void timerFrame(Works* works, TimerLoopState& state)
     startFrame(works);
     SerParam parameters;
     const int fatal = works->fatalError;
+    if (fatal < 1)
+        state.errorPicture = nullptr;
     if (fatal >= 1) {
-        fatalErrorScreen(works, parameters);
+        fatalErrorScreen(works, parameters, state);
     } else if (fatal == -1) {
-        works->pageIdx = BAR_MAIN;
-        SetWorkImg(works);
-        works->fatalError = 0;
+        // Leaving the error screen, unless the port failed again since the key asked for it:
+        // that new error must stay on the screen.
+        int32_t leaving = -1;
+        if (works->fatalError.compare_exchange_strong(leaving, 0)) {
+            works->pageIdx = BAR_MAIN;
+            SetWorkImg(works);
+        }
     } else {
         if (!works->screenSaverOn && screenSaverDue(monoMillis(), works->lastActivity, works->saveScreenIdx)) {
             works->screenSaverOn = 1;
@@ -284,6 +296,7 @@ void* timer(void* arg)
     works->angAuxPk = 0;
     logSys(LOG_INFO, "Timer thread started");
     InitGrid();
+    CpuTempReader cpuTemps(works);
     TimerLoopState state;
     while (works->running) {
         const int64_t start = monoMillis();

@@ -12,10 +12,12 @@ struct SerParam;
 extern const int SaveScreen[5];
 extern const char SaveScreenVal[5][8];
 
-// Frame counters of the automatic-tune supervision.
+// Frame counters of the automatic-tune supervision, and the picture of the error screen
+// already in the background (nullptr while no error screen is shown).
 struct TimerLoopState {
     int waitCount = 0;
     int waitMark = 0;
+    const char* errorPicture = nullptr;
 };
 
 void* timer(void* arg);

@@ -7,7 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
 namespace {
+
+size_t countOf(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
 std::unique_ptr<Works> fanWorks()
 {
     auto works = freshWorks();
@@ -160,6 +174,49 @@ TEST(Thermal, ReadCpuTempRunsMyTemp)
     EXPECT_FLOAT_EQ(61.5f, works->cpuTemp1);
     EXPECT_FLOAT_EQ(57.2f, works->cpuTemp2);
     EXPECT_NE(std::string::npos, err.find("ReadCPUTemp: no reading from my_temp\n"));
+
+    // The rest of the streak is quiet; the reading's return is logged once, and a new
+    // streak is logged again.
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(ReadCPUTemp(works.get()));
+    root.write("sim/cpu_temp", "70.0");
+    std::filesystem::remove(root.path("sim/my_temp.fail"));
+    EXPECT_TRUE(ReadCPUTemp(works.get()));
+    EXPECT_TRUE(ReadCPUTemp(works.get()));
+    root.write("sim/my_temp.fail", "");
+    EXPECT_FALSE(ReadCPUTemp(works.get()));
+    EXPECT_FALSE(ReadCPUTemp(works.get()));
+    const std::string streak = testing::internal::GetCapturedStderr();
+    EXPECT_FLOAT_EQ(70.0f, works->cpuTemp1);
+    EXPECT_EQ(1u, countOf(streak, "ReadCPUTemp: no reading from my_temp")) << streak;
+    EXPECT_EQ(1u, countOf(streak, "ReadCPUTemp: my_temp reads again after 6 failed runs")) << streak;
+}
+
+TEST(Thermal, HungMyTempIsKilledAtItsTimeOut)
+{
+    TestRoot root("cputemp-hung");
+    auto works = freshWorks();
+    ASSERT_TRUE(ReadCPUTemp(works.get())) << "the root's own my_temp answers";
+    works->cpuTemp1 = 40.0f;
+    // A helper that never answers: it notes its process and sleeps on.
+    root.write("bin/my_temp", "#!/bin/sh\necho $$ > \"$AMPCTL_ROOT/sim/my_temp.pid\"\necho 50.0\nexec sleep 1000\n");
+    std::filesystem::permissions(root.path("bin/my_temp"), std::filesystem::perms::owner_all);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ReadCPUTemp(works.get()));
+    EXPECT_FALSE(ReadCPUTemp(works.get()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FLOAT_EQ(40.0f, works->cpuTemp1) << "half an answer is no reading";
+    EXPECT_EQ(1u, countOf(err, "no reading from my_temp (no answer within the time-out)")) << err;
+    // The helper and what it started are gone, not left sleeping.
+    const pid_t helper = std::stoi(root.read("sim/my_temp.pid"));
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        gone = kill(helper, 0) != 0 && errno == ESRCH;
+        if (!gone)
+            usleep(50000);
+    }
+    EXPECT_TRUE(gone) << "my_temp " << helper << " still runs";
 }
 
 TEST(TempLog, HeaderRecordsRestartAndReadOnlyPartition)

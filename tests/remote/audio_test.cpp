@@ -348,6 +348,16 @@ TEST_F(RemoteAudio, PresenceChecksCountTheInterfaceLines)
     EXPECT_EQ(0, VerifyAudioIXO(works.get()));
     EXPECT_EQ(1, Get_AudioIXO(works.get()));
     EXPECT_NE(std::string::npos, root.read("sim/lsusb").find("0d8c:0014")) << "other lines kept";
+    // The check made every 10 ms while audio plays starts no process: it reads the kernel's
+    // USB device list, where a device of another product does not count.
+    root.write("sim/commands.log", "");
+    card.setPresent(true);
+    std::filesystem::create_directories(root.path("sys/bus/usb/devices/1-1.2"));
+    root.write("sys/bus/usb/devices/1-1.2/idVendor", "0d8c\n");
+    root.write("sys/bus/usb/devices/1-1.2/idProduct", "0014\n");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(1, VerifyAudioIXO(works.get()));
+    EXPECT_EQ("", root.read("sim/commands.log"));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The simulated sound interface's control lines and its lsusb presence.
+// The simulated sound interface's control lines and its presence (lsusb and the USB
+// device list).
 #include "control.h"
 #include "root_builder.h"
 #include "sound_card.h"
@@ -21,8 +22,12 @@ TEST(SimSoundCard, ControlLinesPlugTheCardAndChooseTheCaptureSource)
         EXPECT_FALSE(sim::soundCardPresent(root));
         EXPECT_EQ("Bus 001 Device 002: ID 1234:5678 Transceiver\n", readFile(root + "/sim/lsusb"))
             << "the other devices stay";
+        const std::string device = root + "/" + sim::kSoundCardSysfsDevice;
+        EXPECT_FALSE(std::filesystem::exists(device)) << "pulled out of the USB device list too";
         EXPECT_EQ("", sim::applyControlLine(targets, "soundcard present"));
         EXPECT_TRUE(sim::soundCardPresent(root));
+        EXPECT_EQ("0d8c\n", readFile(device + "/idVendor"));
+        EXPECT_EQ("01af\n", readFile(device + "/idProduct"));
 
         for (const char* line : {"audio tone 1000", "audio tone 440.5 12000", "audio silence", "audio channels 2"})
             EXPECT_EQ("", sim::applyControlLine(targets, line)) << line;

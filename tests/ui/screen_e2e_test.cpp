@@ -70,6 +70,57 @@ TEST(ScreenE2E, DrivePowerMovesTheForwardNeedleToItsAngle)
     EXPECT_NE(RED, s.panelPixel(rest.x, rest.y)) << "the needle left 0";
 }
 
+// Replaces the root's my_temp at once (a new file renamed over the old, so a shell that
+// is reading the old one never sees half of the new).
+void replaceMyTemp(const std::string& root, const std::string& body)
+{
+    const std::string path = root + "/bin/my_temp";
+    writeFile(path + ".new", "#!/bin/sh\n" + body);
+    std::filesystem::permissions(path + ".new", std::filesystem::perms::owner_all);
+    std::filesystem::rename(path + ".new", path);
+}
+
+size_t occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// The processor-temperature helper hangs from the start: the screen loop draws on (the
+// needle follows the drive) and the failure is logged once for the whole streak; a helper
+// that then fails at once belongs to the same streak; one that answers ends it (logged
+// once), and a new failing streak is logged once more.
+TEST(ScreenE2E, HungOrFailingMyTempNeitherStopsFramesNorFloodsTheLog)
+{
+    Station s("e2e-mytemp", [](const std::string& root) { replaceMyTemp(root, "exec sleep 1000\n"); });
+    ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
+    const NeedleTip rest = needleTip(METER_LEFT_X, needleAngle(0, 60));
+    ASSERT_TRUE(s.waitForColourNear(rest.x, rest.y, RED, 20)) << "frames are drawn";
+    ASSERT_EQ("", s.control("load swr 1.0"));
+    ASSERT_EQ("", s.control("drive 2"));
+    bool moved = false;
+    for (int i = 0; i < 200 && !moved; ++i) {
+        usleep(100000);
+        moved = s.panelPixel(rest.x, rest.y) != RED;
+    }
+    EXPECT_TRUE(moved) << "the needle follows the drive while my_temp hangs";
+    const char* failed = "ReadCPUTemp: no reading from my_temp";
+    EXPECT_TRUE(s.ctl().waitForStderr("no reading from my_temp (no answer within the time-out)", 30));
+
+    replaceMyTemp(s.unit().root(), "exit 1\n");
+    sleep(3);
+    EXPECT_EQ(1u, occurrences(s.ctl().stderrText(), failed)) << "one line for the streak";
+
+    replaceMyTemp(s.unit().root(), "echo 52.5\necho \"temp=48.3'C\"\n");
+    EXPECT_TRUE(s.ctl().waitForStderr("ReadCPUTemp: my_temp reads again after", 30)) << s.ctl().stderrText();
+    replaceMyTemp(s.unit().root(), "exit 1\n");
+    EXPECT_TRUE(s.ctl().waitForStderr(failed, 30, 2));
+    sleep(3);
+    EXPECT_EQ(2u, occurrences(s.ctl().stderrText(), failed)) << s.ctl().stderrText();
+}
+
 // The commands the host sent after entry `from`, without the status and frequency polls
 // and the fan speed (which follows the temperatures on its own).
 std::vector<std::string> commandsAfter(const std::vector<sim::WireEntry>& log, size_t from)

@@ -7,13 +7,23 @@
 #include "config/antenna_table.h"
 #include "core/setup.h"
 #include "core/works.h"
+#include "display/display_log.h"
+#include "display/framebuffer.h"
 #include "support/sim_root.h"
 #include "tuner/autotune.h"
+#include "ui/menu.h"
 #include "ui/screen_loop.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -175,6 +185,106 @@ TEST(ScreenLoop, TransmitStartsOneTuneAndAMissingCarrierAbandonsTheKeyTune)
     }
     EXPECT_EQ(32, frames);
     EXPECT_EQ(0x01, f.works->autoTuneMode & 0x51);
+}
+
+// The screen pictures of the error-screen tests live in a directory of their own, made the
+// working directory while the test runs; the display's log lines are collected.
+struct PictureDir {
+    PictureDir() : dir(std::filesystem::temp_directory_path() / ("ampctl-fatal-" + std::to_string(getpid())))
+    {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+        {
+            std::lock_guard<std::mutex> lock(linesMutex);
+            lines.clear();
+        }
+        setDisplayLogSink([](int, const char* line) {
+            std::lock_guard<std::mutex> lock(linesMutex);
+            lines.emplace_back(line);
+        });
+    }
+    ~PictureDir()
+    {
+        setDisplayLogSink(nullptr);
+        std::filesystem::current_path(old);
+        std::filesystem::remove_all(dir);
+    }
+    static size_t count(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        size_t n = 0;
+        for (const std::string& l : lines)
+            n += l.find(text) != std::string::npos;
+        return n;
+    }
+    std::filesystem::path dir, old;
+    static inline std::mutex linesMutex;
+    static inline std::vector<std::string> lines;
+};
+
+struct FbOwner {
+    FrameBuffer* fb = fbCreateInMemory(800, 480, 4);
+    ~FbOwner() { fbDestroy(fb); }
+};
+
+TEST(ScreenLoop, PortFailingAgainWhileTheErrorScreenClosesStaysShown)
+{
+    LoopFixture f;
+    FbOwner fb;
+    PictureDir pictures;
+    f.works->fb = fb.fb;
+    f.works->screenPage = 1;
+    f.works->ampModel = '0';
+    // The view's picture is a FIFO: the frame that leaves the error screen waits in its
+    // open until we open the other end, and the port fails again meanwhile.
+    ASSERT_EQ(0, mkfifo("img1.png", 0600));
+    setFatalError(f.works.get(), 1, "Unable to open device");
+    f.works->fatalError = -1;  // Retry pressed: leave the error screen
+    std::thread frame([&] { timerFrame(f.works.get(), f.state); });
+    int writer = -1;
+    for (int i = 0; i < 1000 && writer < 0; ++i) {
+        writer = open("img1.png", O_WRONLY | O_NONBLOCK);
+        if (writer < 0)
+            usleep(10000);
+    }
+    ASSERT_GE(writer, 0) << "the frame never opened the view's picture";
+    setFatalError(f.works.get(), 1, "Unable to open device again");
+    close(writer);
+    frame.join();
+    EXPECT_EQ(1, f.works->fatalError) << "the new failure was overwritten";
+    // The next frame shows it, with its retry bar and the new text.
+    timerFrame(f.works.get(), f.state);
+    EXPECT_EQ(BAR_RETRY, f.works->pageIdx);
+    EXPECT_EQ("Unable to open device again", fatalErrorMessage(f.works.get()));
+}
+
+TEST(ScreenLoop, ErrorScreenDecodesItsPictureOnceWhileItStays)
+{
+    LoopFixture f;
+    FbOwner fb;
+    PictureDir pictures;  // holds no pictures: every attempt to load one is logged
+    f.works->fb = fb.fb;
+    f.works->ampModel = '0';
+    setFatalError(f.works.get(), 2, "CAT port");
+    for (int i = 0; i < 5; ++i)
+        timerFrame(f.works.get(), f.state);
+    EXPECT_EQ(1u, PictureDir::count("start.png image could not be opened"));
+    EXPECT_EQ(BAR_RETRY, f.works->pageIdx);
+    // The larger model's picture when the model changes under it, once.
+    f.works->ampModel = '1';
+    for (int i = 0; i < 3; ++i)
+        timerFrame(f.works.get(), f.state);
+    EXPECT_EQ(1u, PictureDir::count("start120.png image could not be opened"));
+    // Left and raised again: the picture is placed again.
+    f.works->fatalError = -1;
+    timerFrame(f.works.get(), f.state);
+    EXPECT_EQ(0, f.works->fatalError);
+    setFatalError(f.works.get(), 2, "CAT port");
+    timerFrame(f.works.get(), f.state);
+    timerFrame(f.works.get(), f.state);
+    EXPECT_EQ(2u, PictureDir::count("start120.png image could not be opened"));
 }
 
 } // namespace
