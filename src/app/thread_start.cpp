@@ -154,7 +154,8 @@ void ExitThreadRemote(Works* works)
 
 void StartThreadHamlib(Works* works)
 {
-    if (readHamlibSettings().port == 0)
+    const HamlibSettings settings = readHamlibSettings();
+    if (settings.port == 0 && settings.kpaPort == 0)
         return;
     logErr(">>>>>>>>>> HAMLIB SERVER start\n");
     startThread(thrHamlib, HamlibServer, works);
