@@ -71,9 +71,16 @@ TEST(HamlibE2E, ReadsSwitchesStandbyResetsAndMovesBand)
     EXPECT_TRUE(sentAfter(h.unit, mark, {"CPFFFF;"})) << ctl.stderrText();
     EXPECT_EQ("None", hamlibtest::askUntil(c, "l FAULT", [](const std::string& r) { return r == "None"; }));
 
-    // Stand-by and back: the bypass commands on the wire, the state read back.
+    // No stand-by while the amplifier transmits (the front panel does not offer it then):
+    // refused, nothing on the wire.
     mark = h.unit.wireLog().size();
-    EXPECT_EQ("RPRT 0", c.ask("\\set_powerstat 2"));
+    EXPECT_EQ("RPRT -9", c.ask("\\set_powerstat 2"));
+    hamlibtest::expectNoSetOnWire(h.unit, mark, {"AB"});
+
+    // Without drive, stand-by and back: the bypass commands on the wire, the state read back.
+    h.control("drive 0");
+    mark = h.unit.wireLog().size();
+    EXPECT_EQ("RPRT 0", hamlibtest::askUntil(c, "\\set_powerstat 2", [](const std::string& r) { return r == "RPRT 0"; }));
     EXPECT_TRUE(sentAfter(h.unit, mark, {"AB1;"}));
     EXPECT_EQ("2", hamlibtest::askUntil(c, "\\get_powerstat", [](const std::string& r) { return r == "2"; }));
     mark = h.unit.wireLog().size();

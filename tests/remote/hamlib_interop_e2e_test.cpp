@@ -224,10 +224,22 @@ TEST(HamlibInterop, KpaPortAnswersEveryCommandRaisesTheBoardFaultAndWrites)
     EXPECT_NE(std::string::npos, log.find("unknown command \"^XX\"")) << log;
     EXPECT_EQ(std::string::npos, log.find("\"^ZZ1\"")) << log;
 
-    // Stand-by and back: the bypass commands on the wire, the state read back.
+    // No stand-by while the amplifier transmits: refused, nothing on the wire.
     size_t mark = h.unit.wireLog().size();
-    k.sendRaw("^OS0;");
-    EXPECT_TRUE(sentAfter(h.unit, mark, {"AB1;"})) << ctl.stderrText();
+    EXPECT_EQ("^ON1;", ask("^OS0;^ON;"));
+    hamlibtest::expectNoSetOnWire(h.unit, mark, {"AB"});
+    EXPECT_NE(std::string::npos, ctl.stderrText().find("\"^OS0\" refused: not possible now")) << ctl.stderrText();
+
+    // Without drive, stand-by and back: the bypass commands on the wire, the state read
+    // back (the write asked again until the board no longer reports transmitting).
+    h.control("drive 0");
+    mark = h.unit.wireLog().size();
+    bool standby = false;
+    for (const double end = monoSeconds() + 20; !standby && monoSeconds() < end;) {
+        k.sendRaw("^OS0;");
+        standby = sentAfter(h.unit, mark, {"AB1;"}, 1);
+    }
+    EXPECT_TRUE(standby) << ctl.stderrText();
     EXPECT_EQ("^OP0;", askUntil("^OP;", "^OP0;"));
     mark = h.unit.wireLog().size();
     k.sendRaw("^OS1;");
