@@ -90,6 +90,17 @@ std::string shape(const std::string& request, const std::string& reply)
     return out;
 }
 
+// The reply to one request: an extended one is whole once its report line has come, a
+// plain one once no more bytes follow its line.
+std::string wholeReply(LineClient& c, const std::string& form)
+{
+    std::string reply = c.readReply();
+    const double end = monoSeconds() + 10;
+    while (form[0] == '+' && reply.find("RPRT ") == std::string::npos && monoSeconds() < end)
+        reply += c.readReply();
+    return reply;
+}
+
 } // namespace
 
 TEST(HamlibInterop, AnswersAsAmpctldDoes)
@@ -118,8 +129,8 @@ TEST(HamlibInterop, AnswersAsAmpctldDoes)
             ASSERT_TRUE(ours->ok() && theirs->ok());
             ours->sendRaw(form + "\n");
             theirs->sendRaw(form + "\n");
-            const std::string ourReply = ours->readReply();
-            const std::string theirReply = theirs->readReply();
+            const std::string ourReply = wholeReply(*ours, form);
+            const std::string theirReply = wholeReply(*theirs, form);
             EXPECT_FALSE(theirReply.empty()) << form;
             EXPECT_EQ(shape(form, theirReply), shape(form, ourReply))
                 << form << "\nampctld: " << theirReply << "ours: " << ourReply;
