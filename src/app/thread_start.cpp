@@ -198,7 +198,8 @@ void ConfirmRemoteUse(Works* works)
 
 void StartThreadHamlib(Works* works)
 {
-    if (readHamlibSettings().port == 0)
+    const HamlibSettings settings = readHamlibSettings();
+    if (settings.port == 0 && settings.kpaPort == 0)
         return;
     logErr(">>>>>>>>>> HAMLIB SERVER start\n");
     startThread(thrHamlib, HamlibServer, works);

@@ -360,6 +360,9 @@ struct Works {
     // A bank change asked for by the remote peer: the antenna table is replaced by the screen
     // loop, the thread that reads it every frame (or at once when that loop does not run).
     std::atomic<uint8_t> bankChangeAsked{0};
+    // A frequency asked for by station software (Hz, 0 for none): the band change it needs is
+    // made by the screen loop, the thread that follows the frequency every frame.
+    std::atomic<uint32_t> frequencyAsked{0};
 
     // Network: the name of the network connection, "No Conn" when none; written by the
     // network-name thread, drawn by the screen loop: under lanConnectionMutex, readers copy

@@ -1,15 +1,13 @@
-// The ampctld line protocol: the command table, the levels the unit measures, and the
-// application of the few set commands through the same functions the front panel uses.
+// The ampctld line protocol: the command table, the levels the unit measures, the plain
+// and extended answer forms, and the few set commands, made through the front panel's paths.
 #include "remote/hamlib_protocol.h"
 
 #include "amplifier/errors.h"
-#include "amplifier/filters.h"
-#include "amplifier/link.h"
-#include "amplifier/thresholds.h"
-#include "config/antenna_table.h"
 #include "core/works.h"
-#include "platform/log.h"
+#include "remote/station_sets.h"
 
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -19,36 +17,42 @@
 namespace {
 
 // Hamlib's power states as the client reads them.
-constexpr int POWER_STANDBY = 2;
-constexpr int POWER_OPERATE = 4;
+constexpr long POWER_OFF = 0;
+constexpr long POWER_ON = 1;
+constexpr long POWER_STANDBY = 2;
+constexpr long POWER_OPERATE = 4;
 
-// Frequencies a set may ask for: the HF and 6 m range the unit covers, with margin.
-constexpr double FREQ_MIN_HZ = 100000.0;
-constexpr double FREQ_MAX_HZ = 60000000.0;
-
-// Link command numbers of the stand-by switch and of the frequency to the board.
-constexpr int CMD_OPERATE = 19;    // "AB0;"
-constexpr int CMD_STANDBY = 20;    // "AB1;"
-constexpr int CMD_FREQUENCY = 9;   // "FA...;"
+// The model name the extended state dump gives.
+constexpr const char* MODEL_NAME = "ampctl";
 
 struct CommandName {
     char shortName;          // 0 when the command has only a long name
     std::string_view name;   // long name, written "\name" by the client
     HamlibCommand command;
+    bool isSet;
+    bool takesArg;
 };
 
 const CommandName commandTable[] = {
-    {'q', "quit", HamlibCommand::Quit},
-    {'Q', "", HamlibCommand::Quit},
-    {0, "dump_state", HamlibCommand::DumpState},
-    {'f', "get_freq", HamlibCommand::GetFreq},
-    {'F', "set_freq", HamlibCommand::SetFreq},
-    {'l', "get_level", HamlibCommand::GetLevel},
-    {0, "get_powerstat", HamlibCommand::GetPowerstat},
-    {0, "set_powerstat", HamlibCommand::SetPowerstat},
-    {'R', "reset", HamlibCommand::Reset},
-    {'_', "get_info", HamlibCommand::GetInfo},
+    {'q', "quit", HamlibCommand::Quit, false, false},
+    {'Q', "", HamlibCommand::Quit, false, false},
+    {0, "dump_state", HamlibCommand::DumpState, false, false},
+    {'f', "get_freq", HamlibCommand::GetFreq, false, false},
+    {'F', "set_freq", HamlibCommand::SetFreq, true, true},
+    {'l', "get_level", HamlibCommand::GetLevel, false, true},
+    {0, "get_powerstat", HamlibCommand::GetPowerstat, false, false},
+    {0, "set_powerstat", HamlibCommand::SetPowerstat, true, true},
+    {'R', "reset", HamlibCommand::Reset, true, true},
+    {'_', "get_info", HamlibCommand::GetInfo, false, false},
 };
+
+const CommandName* entryOf(HamlibCommand command)
+{
+    for (const CommandName& c : commandTable)
+        if (c.command == command && !c.name.empty())
+            return &c;
+    return nullptr;
+}
 
 HamlibCommand commandOf(std::string_view word)
 {
@@ -71,16 +75,27 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r';
 }
 
+// A punctuation mark that opens the extended form; the others start a command ("\name",
+// "_") or a comment ("#").
+bool isSeparatorMark(char c)
+{
+    return std::ispunct(static_cast<unsigned char>(c)) && c != '\\' && c != '_' && c != '#';
+}
+
+void skipBlanks(std::string_view& rest)
+{
+    while (!rest.empty() && isBlank(rest.front()))
+        rest.remove_prefix(1);
+}
+
 // The next blank-separated word of `rest` (advanced past it); empty at the end.
 std::string_view nextWord(std::string_view& rest)
 {
-    size_t i = 0;
-    while (i < rest.size() && isBlank(rest[i]))
-        i++;
-    size_t end = i;
+    skipBlanks(rest);
+    size_t end = 0;
     while (end < rest.size() && !isBlank(rest[end]))
         end++;
-    const std::string_view word = rest.substr(i, end - i);
+    const std::string_view word = rest.substr(0, end);
     rest = rest.substr(end);
     return word;
 }
@@ -107,20 +122,31 @@ bool parseInteger(std::string_view word, long& value)
     return true;
 }
 
-void appendReport(std::string& reply, int code)
-{
-    char text[24];
-    snprintf(text, sizeof text, "RPRT %d\n", code == 0 ? 0 : -code);
-    reply += text;
-}
-
-void appendLine(std::string& reply, const char* format, auto... values)
+std::string formatted(const char* format, auto... values)
 {
     char text[128];
     snprintf(text, sizeof text, format, values...);
-    reply += text;
-    reply += '\n';
+    return text;
 }
+
+// What a command answers before its form is chosen: a report code and up to two value
+// lines, each with the label the extended form puts before it.
+struct Answer {
+    struct Line {
+        std::string_view label;
+        std::string value;
+        bool extendedOnly = false;
+    };
+    int code = 0;
+    std::array<Line, 2> lines;
+    size_t count = 0;
+
+    void add(std::string_view label, std::string value, bool extendedOnly = false)
+    {
+        if (count < lines.size())
+            lines[count++] = {label, std::move(value), extendedOnly};
+    }
+};
 
 // The error list's texts ("title detail" of each listed code, oldest first, ", " between),
 // faults or warnings; "None" when there is none of the kind. A fault is an error that
@@ -148,91 +174,75 @@ std::string errorTexts(Works* works, bool faults)
     return out.empty() ? "None" : out;
 }
 
-// The frequency in use: in Generic mode the amplifier's own counter (once it has measured
-// a carrier), else the frequency taken from the transceiver.
-uint32_t currentFrequency(Works* works)
-{
-    const int32_t mode = works->interfaceMode;
-    const uint32_t measured = works->freqMeasured;
-    const uint32_t frequency = works->frequency;
-    return mode == 0 && measured > 0 ? measured : frequency;
-}
-
 // Powers are answered in whole watts, the SWR with six decimals (Hamlib's own forms).
-int answerLevel(Works* works, std::string_view level, std::string& reply)
+void answerLevel(Works* works, std::string_view level, Answer& a)
 {
     struct PowerLevel {
         std::string_view name;
         float (*read)(const Works*);
     };
     static const PowerLevel powers[] = {
+        {"PWRINPUT", [](const Works* w) -> float { return w->pwrIn; }},
         {"PWRFORWARD", [](const Works* w) -> float { return w->pwrFwd; }},
         {"PWRREFLECTED", [](const Works* w) -> float { return w->pwrRefl; }},
-        {"PWRINPUT", [](const Works* w) -> float { return w->pwrIn; }},
         {"PWRPEAK", [](const Works* w) -> float { return w->pwrPeak; }},
     };
     if (level == "?") {
-        reply += "SWR PWRFORWARD PWRREFLECTED PWRINPUT PWRPEAK FAULT WARNING\n";
-        return 0;
-    }
-    if (level == "SWR") {
+        a.add("", "SWR PWRINPUT PWRFORWARD PWRREFLECTED PWRPEAK FAULT WARNING ");
+    } else if (level == "SWR") {
         const float swr = works->swr;
-        appendLine(reply, "%f", static_cast<double>(swr));
-        return 0;
-    }
-    for (const PowerLevel& p : powers) {
-        if (p.name == level) {
-            const float watts = p.read(works);
-            appendLine(reply, "%ld", std::lround(static_cast<double>(watts)));
-            return 0;
+        a.add("", formatted("%f", static_cast<double>(swr)));
+    } else if (level == "FAULT" || level == "WARNING") {
+        a.add("", errorTexts(works, level == "FAULT"));
+    } else {
+        for (const PowerLevel& p : powers) {
+            if (p.name == level) {
+                const float watts = p.read(works);
+                a.add("", formatted("%ld", std::lround(static_cast<double>(watts))));
+                return;
+            }
         }
+        a.code = HAMLIB_EINVAL;
     }
-    if (level == "FAULT" || level == "WARNING") {
-        reply += errorTexts(works, level == "FAULT");
-        reply += '\n';
-        return 0;
-    }
-    return HAMLIB_EINVAL;
 }
 
-// Moves the amplifier to the band of the frequency, the way a new frequency from the
-// transceiver does: the board is told the frequency (outside Generic mode), then the
-// low-pass filter, the protection thresholds and the antenna row follow. In Generic mode
-// the frequency is the counter's, so the set stands until the counter measures a carrier.
-void applyFrequency(Works* works, uint32_t hz)
+int reportOf(StationSet result)
 {
-    const int32_t mode = works->interfaceMode;
-    if (mode == 0)
-        works->freqMeasured = hz;
-    works->frequency = hz;
-    if (mode != 0)
-        IncPNTIn_CMDLinear(CMD_FREQUENCY, works);
-    SetFilterFromfreq(works);
-    SearchCambioSoglie_TS(works);
-    GestioneAntennaAutomatica(works);
-    works->lastFrequency = hz;
-    logErr("Hamlib: frequency set to %lu Hz\n", static_cast<unsigned long>(hz));
+    switch (result) {
+    case StationSet::Done:
+        return 0;
+    case StationSet::Busy:
+        return HAMLIB_ERJCTED;
+    case StationSet::OutOfRange:
+        break;
+    }
+    return HAMLIB_EINVAL;
 }
 
 int setFreq(Works* works, std::string_view arg)
 {
     double hz = 0;
-    if (!parseNumber(arg, hz) || hz < FREQ_MIN_HZ || hz > FREQ_MAX_HZ)
+    if (!parseNumber(arg, hz) || hz < 0 || hz > 4e9)
         return HAMLIB_EINVAL;
-    applyFrequency(works, static_cast<uint32_t>(std::lround(hz)));
-    return 0;
+    return reportOf(askStationFrequency(works, static_cast<uint32_t>(std::lround(hz))));
 }
 
 int setPowerstat(Works* works, std::string_view arg)
 {
     long state = 0;
-    if (!parseInteger(arg, state) || (state != POWER_STANDBY && state != POWER_OPERATE))
+    if (!parseInteger(arg, state))
         return HAMLIB_EINVAL;
-    const int command = state == POWER_STANDBY ? CMD_STANDBY : CMD_OPERATE;
-    if (IncPNTIn_CMDLinear(command, works) < 0)
-        return HAMLIB_ERJCTED;
-    logErr("Hamlib: %s\n", state == POWER_STANDBY ? "stand-by" : "operate");
-    return 0;
+    switch (state) {
+    case POWER_ON:  // the unit answering is on already
+        return 0;
+    case POWER_OFF:
+        return HAMLIB_ENAVAIL;
+    case POWER_STANDBY:
+    case POWER_OPERATE:
+        return reportOf(setStationStandby(works, state == POWER_STANDBY));
+    default:
+        return HAMLIB_EINVAL;
+    }
 }
 
 int resetFaults(Works* works, std::string_view arg)
@@ -240,14 +250,99 @@ int resetFaults(Works* works, std::string_view arg)
     long kind = 0;
     if (!parseInteger(arg, kind))
         return HAMLIB_EINVAL;
-    logErr("Hamlib: fault reset\n");
-    GPIO_Errori(works);
+    resetStationFaults(works);
     return 0;
 }
 
-bool isSet(HamlibCommand c)
+Answer answer(Works* works, const HamlibRequest& r, bool allowSet)
 {
-    return c == HamlibCommand::SetFreq || c == HamlibCommand::SetPowerstat || c == HamlibCommand::Reset;
+    Answer a;
+    const CommandName* entry = entryOf(r.command);
+    if (entry && entry->isSet && !allowSet) {
+        a.code = HAMLIB_ERJCTED;
+        return a;
+    }
+    if (entry && entry->takesArg && r.arg.empty()) {
+        a.code = HAMLIB_EINVAL;
+        return a;
+    }
+    switch (r.command) {
+    case HamlibCommand::DumpState:
+        a.add("ampctld Protocol Ver: ", "0");
+        a.add("Amplifier Model: ", MODEL_NAME, true);
+        break;
+    case HamlibCommand::GetFreq:
+        a.add("Frequency(Hz): ", formatted("%lu", static_cast<unsigned long>(stationFrequency(works))));
+        break;
+    case HamlibCommand::GetLevel:
+        answerLevel(works, r.arg, a);
+        break;
+    case HamlibCommand::GetPowerstat: {
+        const uint8_t bypass = works->ampBypass;
+        a.add("Power Status: ", formatted("%ld", bypass ? POWER_STANDBY : POWER_OPERATE));
+        break;
+    }
+    case HamlibCommand::GetInfo: {
+        const AmpIdentity id = ampIdentity(works);
+        a.add("Info: ", formatted("ampctl %s, board firmware %s", works->versione,
+                                  id.microVersion[0] ? id.microVersion : "unknown"));
+        break;
+    }
+    case HamlibCommand::SetFreq:
+        a.code = setFreq(works, r.arg);
+        break;
+    case HamlibCommand::SetPowerstat:
+        a.code = setPowerstat(works, r.arg);
+        break;
+    case HamlibCommand::Reset:
+        a.code = resetFaults(works, r.arg);
+        break;
+    case HamlibCommand::Empty:
+    case HamlibCommand::Quit:
+    case HamlibCommand::NotImplemented:
+        a.code = HAMLIB_ENIMPL;
+        break;
+    }
+    return a;
+}
+
+void appendReport(std::string& reply, int code)
+{
+    reply += formatted("RPRT %d\n", code == 0 ? 0 : -code);
+}
+
+// Plain form: the values of a query, "RPRT 0" for a set, the report of a failure.
+void appendPlain(const Answer& a, bool isSet, std::string& reply)
+{
+    if (a.code != 0 || isSet) {
+        appendReport(reply, a.code);
+        return;
+    }
+    for (size_t i = 0; i < a.count; i++) {
+        if (a.lines[i].extendedOnly)
+            continue;
+        reply += a.lines[i].value;
+        reply += '\n';
+    }
+}
+
+// Extended form: "name: argument", the labelled values, the report, each followed by the
+// separator but the report, which ends its line.
+void appendExtended(const Answer& a, const CommandName& entry, const HamlibRequest& r, std::string& reply)
+{
+    reply += entry.name;
+    reply += ':';
+    if (entry.takesArg && !r.arg.empty()) {
+        reply += ' ';
+        reply += r.arg;
+    }
+    reply += r.separator;
+    for (size_t i = 0; i < a.count && a.code == 0; i++) {
+        reply += a.lines[i].label;
+        reply += a.lines[i].value;
+        reply += r.separator;
+    }
+    appendReport(reply, a.code);
 }
 
 } // namespace
@@ -256,12 +351,18 @@ HamlibRequest parseHamlibLine(std::string_view line)
 {
     HamlibRequest r;
     std::string_view rest = line;
+    skipBlanks(rest);
+    if (rest.empty() || rest.front() == '#')
+        return r;
+    if (isSeparatorMark(rest.front())) {
+        r.separator = rest.front() == '+' ? '\n' : rest.front();
+        rest.remove_prefix(1);
+    }
     const std::string_view word = nextWord(rest);
     if (word.empty())
         return r;
     r.command = commandOf(word);
-    r.arg1 = nextWord(rest);
-    r.arg2 = nextWord(rest);
+    r.arg = nextWord(rest);
     return r;
 }
 
@@ -272,51 +373,15 @@ int answerHamlibLine(Works* works, std::string_view line, bool allowSet, std::st
         return 0;
     }
     const HamlibRequest r = parseHamlibLine(line);
-    if (isSet(r.command) && !allowSet) {
-        appendReport(reply, HAMLIB_ERJCTED);
+    if (r.command == HamlibCommand::Empty)
         return 0;
-    }
-    switch (r.command) {
-    case HamlibCommand::Empty:
-        return 0;
-    case HamlibCommand::Quit:
+    if (r.command == HamlibCommand::Quit)
         return 1;
-    case HamlibCommand::DumpState:
-        // Protocol version 0, then the model: the unit is reached as Hamlib's NET amplifier.
-        reply += "0\n2\n";
-        return 0;
-    case HamlibCommand::GetFreq:
-        appendLine(reply, "%lu", static_cast<unsigned long>(currentFrequency(works)));
-        return 0;
-    case HamlibCommand::GetLevel: {
-        const int code = r.arg1.empty() ? HAMLIB_EINVAL : answerLevel(works, r.arg1, reply);
-        if (code != 0)
-            appendReport(reply, code);
-        return 0;
-    }
-    case HamlibCommand::GetPowerstat: {
-        const uint8_t bypass = works->ampBypass;
-        appendLine(reply, "%d", bypass ? POWER_STANDBY : POWER_OPERATE);
-        return 0;
-    }
-    case HamlibCommand::GetInfo: {
-        const AmpIdentity id = ampIdentity(works);
-        appendLine(reply, "ampctl %s, board firmware %s", works->versione,
-                   id.microVersion[0] ? id.microVersion : "unknown");
-        return 0;
-    }
-    case HamlibCommand::SetFreq:
-        appendReport(reply, setFreq(works, r.arg1));
-        return 0;
-    case HamlibCommand::SetPowerstat:
-        appendReport(reply, setPowerstat(works, r.arg1));
-        return 0;
-    case HamlibCommand::Reset:
-        appendReport(reply, resetFaults(works, r.arg1));
-        return 0;
-    case HamlibCommand::NotImplemented:
-        break;
-    }
-    appendReport(reply, HAMLIB_ENIMPL);
+    const Answer a = answer(works, r, allowSet);
+    const CommandName* entry = entryOf(r.command);
+    if (r.separator != 0 && entry)
+        appendExtended(a, *entry, r, reply);
+    else
+        appendPlain(a, entry && entry->isSet, reply);
     return 0;
 }

@@ -212,6 +212,13 @@ void followFrequency(Works* works, const SerParam& parameters)
     default:
         break;
     }
+    // A frequency set by station software stands in for the source's this frame; in Generic
+    // mode it stands until the counter measures a carrier.
+    if (const uint32_t asked = works->frequencyAsked.exchange(0)) {
+        if (works->interfaceMode == 0)
+            works->freqMeasured = asked;
+        works->frequency = asked;
+    }
     if (works->frequency == works->lastFrequency && works->antennaRowIdx != -1)
         return;
     if (works->interfaceMode != 0)
