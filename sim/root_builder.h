@@ -52,6 +52,9 @@ std::string absoluteRoot(const std::string& dir);
 std::string buildRoot(const std::string& dir);
 // The screenshot program next to this process's binary ("" when not found).
 std::string screenshotToolPath();
+// Writes the file (atomically) unless something is at the path already; throws
+// std::runtime_error on a failure.
+void writeFileIfMissing(const std::string& path, const std::string& content);
 // root + "/" + relative.
 std::string rootPath(const std::string& root, const std::string& relative);
 
