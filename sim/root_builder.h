@@ -2,7 +2,8 @@
 // Builds (idempotently) the directory tree that AMPCTL_ROOT points at: what the controller
 // finds of the unit outside its own memory.
 //
-//   opt/set/                         settings: left empty (the controller writes its own);
+//   opt/set/                         settings: left empty (the controller writes its own;
+//                                    ampsim --show-job seeds a few, job_settings.h);
 //                                    existing files are kept
 //   opt/good                         marker file
 //   opt/fonts/PTS55F_W.ttf, PTS75F_W.ttf            links to Debian's PT Sans
