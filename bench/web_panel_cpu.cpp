@@ -1,8 +1,13 @@
 // CPU use of ampsim (its own process, not the controller it runs) with the panel idle:
-// Arg 0 without a viewer, Arg 1 with the web panel open in headless Chromium (Debian's).
+// Arg 0 without a viewer, Arg 1 with the web panel open in headless Chromium (Debian's),
+// Arg 2 with the page and its plots on a unit that shows its job (--show-job) after a tuner
+// search on 20 m (its path and map drawn, the strip charts full of it); Arg 3 the same with
+// the transceiver keyed as the measurement starts: the search runs while it is measured
+// (the panel's meters move too, and each of their frames is a PNG for the page).
 // Counter cpu_percent_of_core: CPU seconds per wall second x 100 over 20 s, measured once
 // the controller's start-up screen is over and the panel file has stopped changing;
-// panel_changes: how often the panel file changed during the measurement.
+// panel_changes: how often the panel file changed during the measurement; with Arg 2
+// tuner_points: the settings the search tried (from the page's own /tuner document).
 // PanelFrameRate: frames a viewer gets per second from /panel.png while the panel file
 // changes 50 times a second (the unit in this process, a long-polling client as the page).
 //
@@ -153,13 +158,18 @@ bool waitPanelIdle(const std::string& path, double quiet, double limit)
 void WebPanelIdleCpu(benchmark::State& state)
 {
     const bool withPage = state.range(0) != 0;
+    const bool search = state.range(0) >= 2;
+    const bool searchMeasured = state.range(0) == 3;
     const auto dir = std::filesystem::temp_directory_path() / ("ampctl-bench-web-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string root = (dir / "root").string();
     for (auto _ : state) {
-        Child ampsim({AMPCTL_BUILD_DIR "/ampsim", "--root", root, "--run-ampctl", AMPCTL_BIN, "--quiet", "--web", "0"},
-                     true, (dir / "ampsim.log").string());
+        std::vector<std::string> argv = {AMPCTL_BUILD_DIR "/ampsim", "--root", root, "--run-ampctl", AMPCTL_BIN,
+                                         "--quiet", "--web", "0"};
+        if (search)
+            argv.push_back("--show-job");
+        Child ampsim(argv, true, (dir / "ampsim.log").string());
         std::string url;
         for (std::string l = ampsim.line(60); !l.empty(); l = ampsim.line(60)) {
             if (l.find("web panel") != std::string::npos) {
@@ -187,6 +197,23 @@ void WebPanelIdleCpu(benchmark::State& state)
                 false, (dir / "chromium.log").string());
             sleep(8); // the page loads and its first frames and readouts arrive
         }
+        const std::string port = url.substr(url.rfind(':') + 1);
+        httplib::Client client("127.0.0.1", std::atoi(port.c_str()));
+        if (search) {
+            std::ofstream(root + "/sim/control") << "trx power 2\ntrx freq 14200000\n";
+            sleep(3); // the band change reaches the board
+            std::ofstream(root + "/sim/control") << "trx tx on\n";
+            // Before the measurement: the search over, the page's plots drawn.
+            for (int i = 0; i < 240 && !searchMeasured; ++i) {
+                sleep(1);
+                auto res = client.Get("/tuner");
+                if (res && res->body.find("\"running\":false") != std::string::npos &&
+                    res->body.find("]]") != std::string::npos) {
+                    sleep(3);
+                    break;
+                }
+            }
+        }
         std::string panel = readPanel(fb);
         int changes = 0;
         const double cpu0 = cpuSeconds(ampsim.pid());
@@ -204,6 +231,11 @@ void WebPanelIdleCpu(benchmark::State& state)
         state.SetIterationTime(wall);
         state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
         state.counters["panel_changes"] = changes;
+        if (search) {
+            auto res = client.Get("/tuner");
+            const std::string body = res ? res->body : "";
+            state.counters["tuner_points"] = static_cast<double>(std::count(body.begin(), body.end(), '[')) - 1;
+        }
     }
     std::filesystem::remove_all(dir);
 }
@@ -260,6 +292,6 @@ void PanelFrameRate(benchmark::State& state)
 } // namespace
 
 BENCHMARK(PanelFrameRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(WebPanelIdleCpu)->ArgName("page")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(WebPanelIdleCpu)->ArgName("page")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

@@ -5,9 +5,12 @@
 #include "antenna_loads.h"
 #include "board_physics.h"
 #include "control.h"
+#include "job_settings.h"
 #include "sim_unit.h"
+#include "tuner_trace.h"
 #include "tuning_session.h"
 #include "web_panel.h"
+#include "platform/clock.h"
 
 #include <fstream>
 #include <sstream>
@@ -28,8 +31,12 @@ namespace {
 void usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: ampsim --root DIR [--no-pace] [--run-ampctl PATH] [--pictures DIR] [--quiet] [--web PORT]\n"
+                 "usage: ampsim --root DIR [--show-job] [--no-pace] [--run-ampctl PATH] [--pictures DIR] [--quiet] [--web PORT]\n"
                  "  --root DIR         build (or reuse) the simulated unit's root in DIR and serve it\n"
+                 "  --show-job         settings that show the unit's job where the root has none of\n"
+                 "                     its own (auto-tune on, amplifier and tuner in line, the\n"
+                 "                     transceiver as frequency source: sim/job_settings.h), and\n"
+                 "                     each antenna output its own antenna\n"
                  "  --no-pace          send the board's replies at once instead of at 115200 baud\n"
                  "  --run-ampctl PATH  start the controller PATH on the unit (AMPCTL_ROOT=DIR)\n"
                  "  --pictures DIR     the controller's working directory (default: pictures/ beside PATH)\n"
@@ -76,7 +83,7 @@ void pollControlFile(sim::SimUnit& unit, const sim::ControlApplier& apply)
 int main(int argc, char** argv)
 {
     std::string root, ampctl, pictures;
-    bool pace = true, quiet = false;
+    bool pace = true, quiet = false, showJob = false;
     int webPort = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -110,6 +117,8 @@ int main(int argc, char** argv)
                 return 2;
             }
             webPort = static_cast<int>(n);
+        } else if (a == "--show-job") {
+            showJob = true;
         } else if (a == "--no-pace") {
             pace = false;
         } else if (a == "--quiet") {
@@ -138,19 +147,29 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    // The board is physical: a resonant dipole behind the tuner, no drive until asked.
+    // The board is physical: a resonant dipole behind the tuner (or, showing the job, an
+    // antenna on each output), no drive until asked.
     sim::BoardPhysics physics;
-    physics.setReflection(sim::loadThroughTuner(sim::resonantDipole()));
+    sim::TunerTrace tunerTrace;
+    physics.setReflection(showJob ? sim::antennasThroughTuner() : sim::loadThroughTuner(sim::resonantDipole()));
     std::unique_ptr<sim::SimUnit> unit;
     try {
         sim::SimOptions opts;
         opts.pacing = pace;
         unit = std::make_unique<sim::SimUnit>(root, opts);
+        if (showJob)
+            sim::seedJobSettings(unit->root());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ampsim: cannot build the simulated unit in %s: %s\n", root.c_str(), e.what());
         return 1;
     }
-    unit->board().state().setPhysics(physics.hook());
+    // Every status reply also goes to the tuner trace: the words the board was set to and the
+    // SWR its model gave there.
+    unit->board().state().setPhysics([&physics, &tunerTrace](const sim::BoardSettings& s, sim::StatusReadings& r) {
+        physics.apply(s, r);
+        const sim::PhysicsTruth t = physics.truth();
+        tunerTrace.observe(s, t.forward, sim::truthSwr(t), monoSeconds());
+    });
     // The maker's transceiver's carriers are the board's drive.
     unit->transceivers()->setDriveHook([&physics](double watts) { physics.setDrivePower(watts); });
     const std::string& r = unit->root();
@@ -209,6 +228,7 @@ int main(int argc, char** argv)
         wo.port = webPort;
         wo.stderrPath = ctl ? ctl->stderrPath() : std::string();
         wo.apply = apply;
+        wo.tuner = &tunerTrace;
         web = std::make_unique<sim::WebPanel>(*unit, &physics, wo);
         std::string error;
         if (!web->start(error)) {

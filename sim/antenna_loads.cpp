@@ -39,4 +39,11 @@ std::vector<AntennaLoad> scenarioLoads()
     return {resonantDipole(), shortVertical(), endFedWire()};
 }
 
+AntennaLoad antennaOnOutput(int output)
+{
+    if (output <= 1)
+        return resonantDipole();
+    return output == 2 ? shortVertical() : endFedWire();
+}
+
 } // namespace sim

@@ -34,5 +34,8 @@ AntennaLoad shortVertical();
 // A 20.5 m end-fed wire against a poor counterpoise: half-wave near 7 MHz, high impedance there.
 AntennaLoad endFedWire();
 std::vector<AntennaLoad> scenarioLoads();
+// The simulated unit's antennas on its three outputs: 1 the dipole, 2 the vertical, 3 the
+// end-fed wire (outputs outside 1..3 count as the nearest).
+AntennaLoad antennaOnOutput(int output);
 
 } // namespace sim

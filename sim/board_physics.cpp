@@ -1,5 +1,7 @@
 #include "board_physics.h"
 
+#include "tuner_network.h"
+
 #include "amplifier/measurements.h"
 #include "platform/clock.h"
 
@@ -22,6 +24,13 @@ constexpr int kRawMax = 9999;            // four digits on the wire
 Calibration defaultCalibration()
 {
     return {K_DEFAULT_FWD, K_DEFAULT_REFL, K_DEFAULT_IN, K_DEFAULT_DIR};
+}
+
+double truthSwr(const PhysicsTruth& t)
+{
+    if (t.forward <= 0)
+        return 0;
+    return swrFromGamma(std::sqrt(std::min(1.0, t.reflected / t.forward)));
 }
 
 int rawFromPower(double watts, double k)
@@ -58,14 +67,21 @@ AmpBoardState::Physics BoardPhysics::hook()
     return [this](const BoardSettings& s, StatusReadings& r) { apply(s, r); };
 }
 
+namespace {
+double gammaOfSwr(double swr)
+{
+    return (swr - 1.0) / (swr + 1.0);
+}
+} // namespace
+
 double BoardPhysics::reflectionLocked(const BoardSettings& s) const
 {
     if (reflection_) {
         // No frequency set yet (or a load the model cannot evaluate): all is reflected.
-        const double gamma = reflection_(s.frequencySet, s.tuneWord);
+        const double gamma = reflection_(s.frequencySet, s.tuneWord, s.antenna);
         return std::isfinite(gamma) ? std::clamp(gamma, 0.0, 1.0) : 1.0;
     }
-    return (loadSwr_ - 1.0) / (loadSwr_ + 1.0);
+    return gammaOfSwr(loadSwr_);
 }
 
 void BoardPhysics::apply(const BoardSettings& s, StatusReadings& r)
@@ -188,6 +204,15 @@ void BoardPhysics::setTimeScale(double scale)
 {
     std::lock_guard lock(mutex_);
     timeScale_ = std::max(0.0, scale);
+}
+
+BoardPhysics::Reflection BoardPhysics::reflection() const
+{
+    std::lock_guard lock(mutex_);
+    if (reflection_)
+        return reflection_;
+    const double gamma = gammaOfSwr(loadSwr_);
+    return [gamma](uint64_t, uint32_t, int) { return gamma; };
 }
 
 PhysicsTruth BoardPhysics::truth() const

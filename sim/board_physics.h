@@ -45,6 +45,8 @@ struct PhysicsTruth {
     bool tripped = false;
 };
 
+// The SWR of the true forward and reflected power (0 without RF, capped at 100).
+double truthSwr(const PhysicsTruth& truth);
 // Raw reading that the controller turns into `watts` with factor k (0 for no power).
 int rawFromPower(double watts, double k);
 // Raw 12-bit thermistor reading for a temperature (the inverse of the controller's table).
@@ -54,8 +56,9 @@ class BoardPhysics {
 public:
     BoardPhysics();
 
-    // |reflection coefficient| of the load for a frequency and tuner word (0 matched, 1 open).
-    using Reflection = std::function<double(uint64_t frequencyHz, uint32_t tuneWord)>;
+    // |reflection coefficient| of the load for a frequency, tuner word and antenna output
+    // (1..3, 0 before the controller chose one): 0 matched, 1 open.
+    using Reflection = std::function<double(uint64_t frequencyHz, uint32_t tuneWord, int antenna)>;
 
     AmpBoardState::Physics hook();
     void apply(const BoardSettings& settings, StatusReadings& readings);
@@ -66,6 +69,9 @@ public:
     void setMaxOutput(double watts);    // saturation, default 1000 W
     void setLoadSwr(double swr);        // a plain load: the same SWR at every setting
     void setReflection(Reflection reflection); // replaces the plain load (empty: back to it)
+    // The load as it is now, the plain one included, for evaluating settings the board is
+    // not at (the tuner map of the web panel).
+    Reflection reflection() const;
     void setSupplyVolts(double volts);  // default 50 V
     void setAmbient(double celsius);    // default 25
     void setTemperatures(double temp1, double temp2);

@@ -61,7 +61,11 @@ std::string applyPhysicsLine(AmpBoard& board, BoardPhysics& physics, const std::
                 return "";
             }
         }
-        return "usage: load dipole|vertical|endfed|swr X";
+        if (w.size() == 2 && w[1] == "outputs") {
+            physics.setReflection(antennasThroughTuner());
+            return "";
+        }
+        return "usage: load dipole|vertical|endfed|outputs|swr X";
     }
     if (cmd == "fan") {
         if (w.size() == 2 && w[1] == "auto") {

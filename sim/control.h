@@ -20,6 +20,8 @@
 // With the physical board (ampsim's default):
 //   drive WATTS           drive power from the transceiver (0: no carrier)
 //   load dipole|vertical|endfed   an antenna seen through the tuner
+//   load outputs          each antenna output its own antenna through the tuner (1 the
+//                         dipole, 2 the vertical, 3 the end-fed wire)
 //   load swr X            a plain load of that SWR whatever the tuner does
 //   ambient CELSIUS       room temperature
 //   timescale S           simulated seconds per real second for the temperatures

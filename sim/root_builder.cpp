@@ -82,14 +82,6 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode)
     }
 }
 
-void writeFileIfMissing(const std::string& path, const std::string& content)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0)
-        return;
-    writeFile(path, content, 0644);
-}
-
 // A symbolic link to `target`, replaced when it points elsewhere.
 void symLink(const std::string& target, const std::string& path)
 {
@@ -222,6 +214,14 @@ const char* kInterfaces =
     "nameserver 192.168.1.1\n";
 
 } // namespace
+
+void writeFileIfMissing(const std::string& path, const std::string& content)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0)
+        return;
+    writeFile(path, content, 0644);
+}
 
 std::string rootPath(const std::string& root, const std::string& relative)
 {

@@ -2,7 +2,8 @@
 // Builds (idempotently) the directory tree that AMPCTL_ROOT points at: what the controller
 // finds of the unit outside its own memory.
 //
-//   opt/set/                         settings: left empty (the controller writes its own);
+//   opt/set/                         settings: left empty (the controller writes its own;
+//                                    ampsim --show-job seeds a few, job_settings.h);
 //                                    existing files are kept
 //   opt/good                         marker file
 //   opt/fonts/PTS55F_W.ttf, PTS75F_W.ttf            links to Debian's PT Sans
@@ -52,6 +53,9 @@ std::string absoluteRoot(const std::string& dir);
 std::string buildRoot(const std::string& dir);
 // The screenshot program next to this process's binary ("" when not found).
 std::string screenshotToolPath();
+// Writes the file (atomically) unless something is at the path already; throws
+// std::runtime_error on a failure.
+void writeFileIfMissing(const std::string& path, const std::string& content);
 // root + "/" + relative.
 std::string rootPath(const std::string& root, const std::string& relative);
 

@@ -13,9 +13,18 @@ namespace sim {
 
 BoardPhysics::Reflection loadThroughTuner(const AntennaLoad& load)
 {
-    return [load](uint64_t hz, uint32_t word) {
+    return [load](uint64_t hz, uint32_t word, int) {
         const double f = static_cast<double>(hz);
         return tunerNetwork(word, f, load.impedance(f)).gamma;
+    };
+}
+
+BoardPhysics::Reflection antennasThroughTuner()
+{
+    const AntennaLoad loads[3] = {antennaOnOutput(1), antennaOnOutput(2), antennaOnOutput(3)};
+    return [loads](uint64_t hz, uint32_t word, int antenna) {
+        const double f = static_cast<double>(hz);
+        return tunerNetwork(word, f, loads[std::clamp(antenna, 1, 3) - 1].impedance(f)).gamma;
     };
 }
 
@@ -36,7 +45,7 @@ TuningSession::TuningSession(Works* works, Impedance load, double frequencyHz, d
     physics_.setCalibration(defaultCalibration());
     physics_.setDrivePower(driveWatts);
     physics_.setReflection(
-        [load](uint64_t hz, uint32_t word) { return tunerNetwork(word, static_cast<double>(hz), load).gamma; });
+        [load](uint64_t hz, uint32_t word, int) { return tunerNetwork(word, static_cast<double>(hz), load).gamma; });
     works_->frequency = static_cast<uint32_t>(frequencyHz);
 }
 

@@ -19,6 +19,9 @@ namespace sim {
 // physics.setReflection(loadThroughTuner(resonantDipole())). The board takes the frequency
 // from its "FA" setting and the tuner word from "MT1".
 BoardPhysics::Reflection loadThroughTuner(const AntennaLoad& load);
+// Each antenna output with its own antenna (antennaOnOutput) behind the tuner: the load
+// follows the board's "SA" setting.
+BoardPhysics::Reflection antennasThroughTuner();
 
 struct TuningOutcome {
     int polls = 0;          // status replies from the start until the tune ended

@@ -3,6 +3,7 @@
 #include "panel_frames.h"
 #include "web_page.h"
 #include "wire_decode.h"
+#include "platform/clock.h"
 
 #include <httplib.h>
 
@@ -20,6 +21,8 @@ constexpr size_t kWireTailBytes = 6000;
 constexpr size_t kWireTailLines = 40;
 constexpr size_t kStderrTailBytes = 6000;
 constexpr size_t kStderrTailLines = 30;
+// Landscape cells: every 4th inductance and capacitance step, 128 x 128.
+constexpr int kMapStep = 4;
 
 std::string jsonString(std::string_view s)
 {
@@ -72,13 +75,8 @@ std::string boardJson(AmpBoard& board, BoardPhysics* physics)
     JsonObject o;
     if (physics) {
         const PhysicsTruth t = physics->truth();
-        double swr = 0;
-        if (t.forward > 0) {
-            const double r = std::sqrt(std::min(1.0, t.reflected / t.forward));
-            swr = r >= 0.99 ? 100.0 : (1 + r) / (1 - r);
-        }
         o.number("drive", t.drive).number("forward", t.forward, 1).number("reflected", t.reflected, 1)
-            .number("swr", swr).number("current", t.supplyCurrent).number("dissipation", t.dissipation, 1)
+            .number("swr", truthSwr(t)).number("current", t.supplyCurrent).number("dissipation", t.dissipation, 1)
             .number("temp1", t.temp1, 1).number("temp2", t.temp2, 1).flag("tripped", t.tripped)
             .number("fanTurning", t.fanPercent, 0);
     }
@@ -195,9 +193,58 @@ std::string WebPanel::url() const
     return "http://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
+std::string WebPanel::tunerJson() const
+{
+    if (!options_.tuner)
+        return "{}";
+    const TunerPath p = options_.tuner->path(monoSeconds());
+    std::string points = "[";
+    for (const TracePoint& t : p.points) {
+        points += (points.size() > 1 ? ",[" : "[") + std::to_string(t.l) + "," + std::to_string(t.c) + "," +
+                  std::to_string(t.mode) + "," + jsonNumber(t.swr) + "]";
+    }
+    JsonObject o;
+    o.number("version", static_cast<double>(p.version), 0).flag("running", p.running)
+        .number("frequency", static_cast<double>(p.frequencyHz), 0).number("antenna", p.antenna, 0)
+        .number("best", p.best, 0).number("mapMode", p.mapMode, 0).raw("points", points + "]");
+    return o.done();
+}
+
+std::string WebPanel::tunerMapJson() const
+{
+    if (!options_.tuner || !physics_)
+        return "{}";
+    const TunerPath p = options_.tuner->path(monoSeconds());
+    if (p.mapMode == 0)
+        return "{}";
+    const std::string key = std::to_string(p.frequencyHz) + "/" + std::to_string(p.antenna) + "/" +
+                            std::to_string(p.mapMode);
+    std::lock_guard lock(mapMutex_);
+    if (key == mapKey_)
+        return mapJson_;
+    const TunerMap map = tunerLandscape(physics_->reflection(), p.frequencyHz, p.antenna, p.mapMode, kMapStep);
+    std::string cells = "[";
+    for (float v : map.swr)
+        cells += (cells.size() > 1 ? "," : "") + jsonNumber(v);
+    JsonObject o;
+    o.number("frequency", static_cast<double>(p.frequencyHz), 0).number("antenna", p.antenna, 0)
+        .number("mode", map.mode, 0).number("step", map.step, 0).number("size", map.size, 0)
+        .raw("swr", cells + "]");
+    mapKey_ = key;
+    mapJson_ = o.done();
+    return mapJson_;
+}
+
 std::string WebPanel::stateJson() const
 {
     JsonObject o;
+    if (options_.tuner) {
+        const TunerPath p = options_.tuner->path(monoSeconds());
+        JsonObject t;
+        t.number("version", static_cast<double>(p.version), 0).flag("running", p.running)
+            .number("points", static_cast<double>(p.points.size()), 0);
+        o.raw("tuner", t.done());
+    }
     o.number("longPressMs", unitLongPressMs(unit_.root()), 0)
         .raw("board", boardJson(unit_.board(), physics_))
         .raw("wire", wireJson(unit_.wireLogPath()))
@@ -247,6 +294,14 @@ bool WebPanel::start(std::string& error)
         // With the charset the library leaves the document uncompressed: it would brotli
         // every answer at its slowest setting, some 20 ms of a core a few times a second.
         res.set_content(stateJson(), "application/json; charset=utf-8");
+    });
+    http.Get("/tuner", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(tunerJson(), "application/json; charset=utf-8");
+    });
+    http.Get("/tuner/map", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(tunerMapJson(), "application/json; charset=utf-8");
     });
     http.Post("/control", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string errors = options_.apply ? options_.apply(req.body) : "no control";

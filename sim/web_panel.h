@@ -9,12 +9,16 @@
 //                           panelWaitSeconds, then 204 No Content); header X-Panel-Version
 //   GET  /state             JSON: board model readouts, long-press time, the last frames of
 //                           the wire log decoded, the last lines of the controller's stderr
+//   GET  /tuner             JSON: the tuner's last search as the board saw it (tuner_trace.h)
+//   GET  /tuner/map         JSON: the SWR landscape of that search's load and network mode
 //   POST /control           control lines in the body; the reply is "" or the errors
 #include "board_physics.h"
 #include "sim_unit.h"
+#include "tuner_trace.h"
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +35,7 @@ struct WebPanelOptions {
     std::string stderrPath;    // the controller's stderr file ("" none)
     double panelWaitSeconds = 15; // longest wait of /panel.png for a new frame
     ControlApplier apply;
+    TunerTrace* tuner = nullptr; // the board's tuner words (nullptr: no tuner plot)
 };
 
 class WebPanel {
@@ -50,8 +55,10 @@ public:
     // Stops serving and ends every waiting request; idempotent.
     void stop();
 
-    // The /state document.
+    // The /state, /tuner and /tuner/map documents.
     std::string stateJson() const;
+    std::string tunerJson() const;
+    std::string tunerMapJson() const;
 
 private:
     struct Server;
@@ -61,6 +68,10 @@ private:
     std::unique_ptr<PanelFrames> frames_;
     std::unique_ptr<Server> server_;
     int port_ = 0;
+    // The last landscape, made again only for another frequency, output or mode.
+    mutable std::mutex mapMutex_;
+    mutable std::string mapKey_;
+    mutable std::string mapJson_;
 };
 
 // The last lines of a text file (at most maxLines, from its last maxBytes).

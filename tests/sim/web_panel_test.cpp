@@ -1,11 +1,15 @@
 // The web panel of ampsim in this process: frames only when the panel file changes, bench
-// lines through the control function, readouts and the decoded wire log, the port fallback.
+// lines through the control function, readouts and the decoded wire log, the tuner words on
+// the wire as a path over the load's own SWR map, the port fallback.
+#include "antenna_loads.h"
 #include "board_physics.h"
 #include "control.h"
 #include "panel_frames.h"
 #include "sim/sim_test_util.h"
 #include "sim_unit.h"
 #include "support/files.h"
+#include "tuner/tune_word.h"
+#include "tuner_network.h"
 #include "web_panel.h"
 
 #include <httplib.h>
@@ -70,17 +74,24 @@ struct WebPanelFixture : ::testing::Test {
     simtest::ScratchDir dir;
     sim::SimUnit unit{dir.path() + "/root"};
     sim::BoardPhysics physics;
+    sim::TunerTrace trace;
     std::unique_ptr<sim::WebPanel> web;
     std::unique_ptr<httplib::Client> client;
 
     void SetUp() override
     {
-        unit.board().state().setPhysics(physics.hook());
+        // As ampsim does: every status reply through the physics, then to the tuner trace.
+        unit.board().state().setPhysics([this](const sim::BoardSettings& s, sim::StatusReadings& r) {
+            physics.apply(s, r);
+            const sim::PhysicsTruth t = physics.truth();
+            trace.observe(s, t.forward, sim::truthSwr(t), monoSeconds());
+        });
         writeFile(unit.path("sim/ampctl.stderr"), "first line\nOK works->linFD=5\n");
         sim::WebPanelOptions o;
         o.panelWaitSeconds = 0.5;
         o.stderrPath = unit.path("sim/ampctl.stderr");
         o.apply = [this](std::string_view text) { return sim::applyControlText(unit.board(), text, &physics); };
+        o.tuner = &trace;
         web = std::make_unique<sim::WebPanel>(unit, &physics, o);
         std::string error;
         ASSERT_TRUE(web->start(error)) << error;
@@ -180,6 +191,63 @@ TEST_F(WebPanelFixture, ControlLinesReadoutsAndWireLog)
     res = client->Get("/");
     ASSERT_TRUE(res);
     EXPECT_NE(res->body.find("<canvas id=\"panel\""), std::string::npos);
+}
+
+TEST_F(WebPanelFixture, TunerWordsOnTheWireMakeThePathOverTheLoadsOwnMap)
+{
+    auto res = client->Post("/control", "drive 5\nload outputs", "text/plain");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->body, "");
+    // The controller's way on 20 m on output 3 (the end-fed wire): frequency, output, then a
+    // tuner word before each status poll.
+    simtest::Host host(unit.path("dev/ttyAMA0"));
+    ASSERT_TRUE(host.ok());
+    host.exchange("FA00014200000;");
+    host.exchange("SA3;");
+    const std::pair<int, int> settings[] = {{0, 0}, {100, 40}, {180, 60}, {240, 300}};
+    for (const auto& [l, c] : settings) {
+        char mt[20];
+        std::snprintf(mt, sizeof mt, "MT1%08X;", tunewordWithC(tunewordWithL(tunewordWithMode(0, TUNE_MODE_CL), l), c));
+        host.exchange(mt);
+        ASSERT_FALSE(host.exchange("ST;").empty());
+    }
+    res = client->Get("/state");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("\"tuner\":{"), std::string::npos) << res->body;
+    EXPECT_NE(res->body.find("\"points\":4"), std::string::npos) << res->body;
+
+    res = client->Get("/tuner");
+    ASSERT_TRUE(res);
+    const std::string& path = res->body;
+    EXPECT_NE(path.find("\"frequency\":14200000"), std::string::npos) << path;
+    EXPECT_NE(path.find("\"antenna\":3"), std::string::npos) << path;
+    EXPECT_NE(path.find("\"mapMode\":1"), std::string::npos) << path;
+    // Each point is [L, C, mode, SWR] with the SWR of the wire behind that setting.
+    const double f = 14200000.0;
+    for (const auto& [l, c] : settings) {
+        const uint32_t w = tunewordWithC(tunewordWithL(tunewordWithMode(0, TUNE_MODE_CL), l), c);
+        const std::string point = "[" + std::to_string(l) + "," + std::to_string(c) + ",1,";
+        const size_t at = path.find(point);
+        ASSERT_NE(at, std::string::npos) << point << " in " << path;
+        EXPECT_NEAR(std::strtod(path.c_str() + at + point.size(), nullptr),
+                    sim::tunerNetwork(w, f, sim::antennaOnOutput(3).impedance(f)).swr, 0.006)
+            << point;
+    }
+
+    res = client->Get("/tuner/map");
+    ASSERT_TRUE(res);
+    const std::string& map = res->body;
+    EXPECT_NE(map.find("\"size\":128"), std::string::npos) << map.substr(0, 200);
+    EXPECT_NE(map.find("\"step\":4"), std::string::npos);
+    // Cell (L 100 / 4, C 40 / 4) is the 25 x 128 + 10th number of the list.
+    const size_t open = map.find("\"swr\":[");
+    ASSERT_NE(open, std::string::npos);
+    size_t at = open + 7;
+    for (int n = 0; n < 25 * 128 + 10; ++n)
+        at = map.find(',', at) + 1;
+    const double cell = std::strtod(map.c_str() + at, nullptr);
+    const uint32_t w = tunewordWithC(tunewordWithL(tunewordWithMode(0, TUNE_MODE_CL), 100), 40);
+    EXPECT_NEAR(cell, sim::tunerNetwork(w, f, sim::antennaOnOutput(3).impedance(f)).swr, 0.006);
 }
 
 TEST_F(WebPanelFixture, TakenPortFallsBackToAFreeOne)

@@ -85,16 +85,10 @@ const char* const ANTENNA_TXT =
     "10m 28000000 29700000 0 1 1 0 0.0\n"
     "6m 50000000 54000000 0 1 1 0 0.0\n";
 
-const sim::AntennaLoad& loadOnOutput(int output)
-{
-    static const sim::AntennaLoad loads[3] = {sim::resonantDipole(), sim::shortVertical(), sim::endFedWire()};
-    return loads[std::clamp(output, 1, 3) - 1];
-}
-
 double trueSwr(uint32_t word, int output, uint32_t hz)
 {
     const double f = static_cast<double>(hz);
-    return sim::tunerNetwork(word, f, loadOnOutput(output).impedance(f)).swr;
+    return sim::tunerNetwork(word, f, sim::antennaOnOutput(output).impedance(f)).swr;
 }
 
 bool waitFor(const std::function<bool()>& done, double seconds)
@@ -225,7 +219,7 @@ public:
         unit_.board().state().setPhysics([this](const sim::BoardSettings& s, sim::StatusReadings& r) {
             if (s.antenna != hookOutput_) {
                 hookOutput_ = s.antenna;
-                physics_.setReflection(sim::loadThroughTuner(loadOnOutput(s.antenna)));
+                physics_.setReflection(sim::loadThroughTuner(sim::antennaOnOutput(s.antenna)));
             }
             physics_.apply(s, r);
         });
@@ -782,7 +776,7 @@ TEST(AutoTuneLink, ClimbSearchStoresOnEachAntennaAndBandChangesRecall)
         // Against every setting of the network on that load.
         auto scratch = std::make_unique<Works>();
         const double best =
-            sim::TuningSession(scratch.get(), loadOnOutput(sc.output), static_cast<double>(sc.hz)).bruteForceBest();
+            sim::TuningSession(scratch.get(), sim::antennaOnOutput(sc.output), static_cast<double>(sc.hz)).bruteForceBest();
         ASSERT_TRUE(st.polls(3));
         const double board = st.boardSwr();
         EXPECT_TRUE(board <= 1.02 * best || (best < 1.03 && board < 1.05)) << board << " against " << best;

@@ -6,8 +6,12 @@ driven through its DevTools protocol.
 Checks: the panel drawn on the page equals the panel file; the drive control moves the
 board model; an injected CRC fault shows flagged in the page's wire log. With --keys also
 the front panel through the controller's screen: key 6 changes the right meter's label,
-holding key 1 opens the bank table page, the drive moves the needle.
-Screenshots of the page go to --out.
+holding key 1 opens the bank table page, the drive moves the needle. With --stories, on a
+unit that shows its job (ampsim --show-job), the page's story buttons: a search on 20 m
+whose path is drawn on the tuner map and ends at the SWR the readouts show, strip charts
+that hold the readouts, the stored tune recalled without a search, the heat sink's alarm
+and the USB receiver pulled and recovered.
+Screenshots of the page go to --out (and with --docs also to that folder).
 """
 import argparse
 import asyncio
@@ -164,8 +168,9 @@ class Unit:
     def __init__(self, args, tmp):
         self.root = os.path.join(tmp, "root")
         self.log = open(os.path.join(tmp, "ampsim.stderr"), "wb")
-        self.proc = subprocess.Popen([args.ampsim, "--root", self.root, "--run-ampctl", args.ampctl, "--quiet",
-                                      "--web", "0"], stdout=subprocess.PIPE, stderr=self.log,
+        extra = ["--show-job"] if args.stories else []
+        self.proc = subprocess.Popen([args.ampsim, "--root", self.root, *extra, "--run-ampctl", args.ampctl,
+                                      "--quiet", "--web", "0"], stdout=subprocess.PIPE, stderr=self.log,
                                      stdin=subprocess.DEVNULL, start_new_session=True)
         self.url = None
         deadline = time.monotonic() + 60
@@ -266,6 +271,134 @@ async def frame_after(cdp, version, what, timeout=10.0):
     return await canvas_rgba(cdp)
 
 
+async def screenshot_of(cdp, selector, path):
+    """A picture of one element of the page, wherever it is on the page."""
+    x, y, w, h = await cdp.eval(f"(() => {{ const r = document.querySelector('{selector}').getBoundingClientRect();"
+                                f" return [r.x + scrollX, r.y + scrollY, r.width, r.height]; }})()")
+    r = await cdp.call("Page.captureScreenshot", {"format": "png",
+                                                  "clip": {"x": x, "y": y, "width": w, "height": h, "scale": 1}})
+    with open(path, "wb") as f:
+        f.write(base64.b64decode(r["data"]))
+    print(f"screenshot {path} ({w:.0f} x {h:.0f})")
+
+
+async def shots(cdp, args, name, selector=None):
+    for folder in filter(None, (args.out, args.docs)):
+        path = os.path.join(folder, name)
+        if selector:
+            await screenshot_of(cdp, selector, path)
+        else:
+            await cdp.screenshot(path)
+
+
+async def state(cdp):
+    return await cdp.eval("fetch('/state').then(r => r.json())")
+
+
+async def run_story(cdp, name, timeout):
+    await cdp.eval(f"document.querySelector('[data-story={name}]').click()")
+    await cdp.until(f"window.ampsim.story && window.ampsim.story.name == '{name}'", f"story {name} to start", 5)
+    return await cdp.until(f"window.ampsim.story.done && window.ampsim.story", f"story {name} to end", timeout)
+
+
+# The readouts table as numbers by row name.
+READOUTS_JS = """Object.fromEntries([...document.querySelectorAll('#readouts tr')]
+  .map(r => [r.cells[0].textContent, parseFloat(r.cells[1].textContent)]))"""
+
+
+def controller_stderr(unit):
+    with open(os.path.join(unit.root, "sim", "ampctl.stderr"), errors="replace") as f:
+        return f.read()
+
+
+async def check_stories(cdp, unit, args):
+    """The story buttons on a unit that shows its job."""
+    # The controller follows the transceiver once its start-up countdown is over.
+    await cdp.until("fetch('/state').then(r => r.json()).then(s => s.board.frequencySet > 0)",
+                    "the transceiver's frequency on the board", 60)
+
+    # Keyed on 20 m into the end-fed wire: a search runs and is drawn over the map.
+    await cdp.eval("document.querySelector('[data-story=tune20]').click()")
+    await cdp.until("window.ampsim.tuner && window.ampsim.tuner.running", "a search on the tuner plot", 60)
+    await shots(cdp, args, "stories-search-running.png", ".plotrow")
+    # After the search, a steady carrier on the tune it ended with: the readouts' SWR is
+    # the SWR of the path's last point (both from the board model, at that word).
+    await cdp.until("document.getElementById('storyState').textContent.startsWith('a steady carrier')"
+                    " && window.ampsim.history.forward.slice(-1)[0] > 5", "the carrier after the search", 120)
+    await asyncio.sleep(1.0)
+    tuner = await cdp.eval("window.ampsim.tuner")
+    readouts = await cdp.eval(READOUTS_JS)
+    board = (await state(cdp))["board"]
+    points = tuner["points"]
+    assert not tuner["running"] and len(points) >= 5, f"no finished search: {tuner}"
+    assert tuner["frequency"] == 14200000 and tuner["antenna"] == 3, tuner
+    end = points[-1]
+    assert abs(readouts["SWR"] - end[3]) <= 0.02, f"readout SWR {readouts['SWR']} but the path ends at {end}"
+    best = points[tuner["best"]]
+    assert end[3] <= best[3] + 0.02, f"the search did not end on its best: end {end}, best {best}"
+    # The controller stores a tune only when its best is at most SWR 6.
+    assert end[3] <= 6.0, f"the search found no usable match: {end}"
+    word = int(board["tuneWord"], 16)
+    # The map is the landscape of the mode in use, and every point on it is drawn there.
+    drawn = await cdp.eval("""(() => {
+      const t = window.ampsim.tuner, m = window.ampsim.tunerMap;
+      const g = document.getElementById('tunerMap').getContext('2d');
+      const on = t.points.filter(p => p[2] === t.mapMode);
+      // The rings of the start, the best and the end are drawn over the dots near them.
+      const rings = [t.points[0], t.points[t.best], t.points[t.points.length - 1]]
+        .map(p => window.ampsim.mapXY(p[0], p[1]));
+      const white = on.filter(p => { const [x, y] = window.ampsim.mapXY(p[0], p[1]);
+        if (rings.some(([rx, ry]) => Math.hypot(x - rx, y - ry) < 11)) return true;
+        const d = g.getImageData(Math.floor(x), Math.floor(y), 1, 1).data;
+        return d[0] === 255 && d[1] === 255 && d[2] === 255; }).length;
+      return [m ? m.mode : 0, t.mapMode, on.length, white];
+    })()""")
+    assert drawn[0] == drawn[1] and drawn[2] >= 3 and drawn[3] == drawn[2], f"map mode, path mode, points, drawn: {drawn}"
+    print(f"search: {len(points)} settings, best SWR {best[3]}, ended at {end[3]} = readout {readouts['SWR']}; "
+          f"{drawn[3]} points drawn on the map")
+    # The strip charts' latest points are the readouts.
+    latest = await cdp.eval("""(() => { const h = window.ampsim.history, n = h.t.length - 1;
+      return { n: n + 1, forward: h.forward[n], reflected: h.reflected[n], swr: h.swr[n], temp1: h.temp1[n] }; })()""")
+    readouts = await cdp.eval(READOUTS_JS)
+    for key, row in (("forward", "Forward"), ("reflected", "Reflected"), ("swr", "SWR"), ("temp1", "Heat sink")):
+        assert abs(latest[key] - readouts[row]) < 1e-6, f"strip chart {key} {latest[key]} but readout {readouts[row]}"
+    assert latest["n"] > 20, f"only {latest['n']} points in the strip charts"
+    await shots(cdp, args, "stories-tuned.png", ".plotrow")
+    await shots(cdp, args, "stories-page.png")
+    story = await cdp.until("window.ampsim.story.done && window.ampsim.story", "the 20 m story to end", 30)
+    assert story["error"] == "", story
+    stored = os.path.join(unit.root, "opt", "set", "atu_ant3_b1.txt")
+    assert os.path.exists(stored), "the tune was not stored in the end-fed's tuner file"
+
+    # Another band and back: the stored tune comes back on the board without a search.
+    version = tuner["version"]
+    story = await run_story(cdp, "bandBack", 60)
+    assert story["error"] == "", story
+    board = (await state(cdp))["board"]
+    assert int(board["tuneWord"], 16) == word, f"tune word {board['tuneWord']} after coming back, stored {word:08X}"
+    now = await cdp.eval("window.ampsim.tuner.version")
+    assert now == version, "coming back to 20 m ran a search"
+
+    # The heat sink overheats: the alarm, the protection, and back.
+    story = await run_story(cdp, "overheat", 150)
+    assert story["error"] == "", story
+    peak = await cdp.eval("Math.max(...window.ampsim.history.temp1)")
+    assert peak > 59.5, f"the heat sink peaked at {peak}"
+    text = controller_stderr(unit)
+    for line in ("TEMP ALLARM", "PROTEZIONE ON"):
+        assert line in text, f"no '{line}' from the controller"
+    await shots(cdp, args, "stories-overheat.png", ".plotrow")
+
+    # The USB receiver pulled and plugged in again; the error key restarts its stream.
+    restarts = controller_stderr(unit).count(">>> RESTART REMOTE")
+    story = await run_story(cdp, "usbPull", 60)
+    assert story["error"] == "", story
+    text = controller_stderr(unit)
+    assert "IXORead end" in text, "the stream did not end when the receiver left"
+    assert text.count(">>> RESTART REMOTE") > restarts, "the error key did not restart the stream"
+    await shots(cdp, args, "stories-usb.png")
+
+
 async def run(args):
     tmp = tempfile.mkdtemp(prefix="ampctl-web-")
     os.makedirs(args.out, exist_ok=True)
@@ -277,7 +410,8 @@ async def run(args):
                                       ping_interval=None) as ws:
             cdp = Cdp(ws)
             await cdp.call("Page.enable")
-            await cdp.call("Emulation.setDeviceMetricsOverride", {"width": 1280, "height": 1400,
+            await cdp.call("Emulation.setDeviceMetricsOverride", {"width": 1280,
+                                                                  "height": 2300 if args.stories else 1400,
                                                                   "deviceScaleFactor": 1, "mobile": False})
             await cdp.call("Page.navigate", {"url": unit.url})
             await cdp.until("window.ampsim && window.ampsim.frames > 0", "the first panel frame", 30)
@@ -288,6 +422,9 @@ async def run(args):
             await cdp.until(f"window.ampsim.version > {version0}", "a second panel frame", 15)
             rgba = await check_panel_equals_file(cdp, fb_path)
             await cdp.screenshot(os.path.join(args.out, "web-panel-loaded.png"))
+            if args.stories:
+                await check_stories(cdp, unit, args)
+                return
 
             if args.keys:
                 # The main screen once the start-up countdown is over.
@@ -381,9 +518,11 @@ def main():
     p.add_argument("--out", required=True, help="folder for the page screenshots")
     p.add_argument("--keys", action="store_true", help="also the front-panel checks through the screen")
     p.add_argument("--settle", default="12", help="seconds for the start-up screen to end (--keys)")
+    p.add_argument("--stories", action="store_true", help="the story buttons on a unit that shows its job")
+    p.add_argument("--docs", help="also put the story screenshots here (the README's pictures)")
     args = p.parse_args()
     try:
-        asyncio.run(asyncio.wait_for(run(args), 240))
+        asyncio.run(asyncio.wait_for(run(args), 560 if args.stories else 240))
     except (AssertionError, RuntimeError, asyncio.TimeoutError, OSError) as e:
         print(f"FAILED: {e}", file=sys.stderr)
         return 1
