@@ -106,9 +106,21 @@ int mainView(Works* works, int pressFlags)
     return 0;
 }
 
+// The error screen is asked to close before the port's thread starts again, so a thread that
+// fails again at once raises its error over that request instead of being hidden by it.
+bool closeErrorScreen(Works* works, int32_t failed)
+{
+    if (failed != 1 && failed != 2 && failed != 3 && failed != 5)
+        return false;
+    return works->fatalError.compare_exchange_strong(failed, -1);
+}
+
 int retryFailed(Works* works, int)
 {
-    switch (works->fatalError) {
+    const int32_t failed = works->fatalError;
+    if (!closeErrorScreen(works, failed))
+        return 0;
+    switch (failed) {
     case 1:
         StartThreadLinear(works);
         break;
@@ -122,16 +134,18 @@ int retryFailed(Works* works, int)
         StartIxoReadFFT(works);
         break;
     default:
-        return 0;
+        break;
     }
-    works->fatalError = -1;
     return 0;
 }
 
 int cancelFailed(Works* works, int)
 {
     Orvosetup* s = works->setup;
-    switch (works->fatalError) {
+    const int32_t failed = works->fatalError;
+    if (!closeErrorScreen(works, failed))
+        return 0;
+    switch (failed) {
     case 1:
         StartThreadLinear(works);
         break;
@@ -148,9 +162,8 @@ int cancelFailed(Works* works, int)
             setSetupSwitch(s, &Orvosetup::EnableFFT, '0');
         break;
     default:
-        return 0;
+        break;
     }
-    works->fatalError = -1;
     return 0;
 }
 
