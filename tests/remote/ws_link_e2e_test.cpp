@@ -1,5 +1,5 @@
 // Two real ampctl units connected as they leave the factory: raw audio both ways at the
-// default Multiplier, each unit's transceiver streaming parameters and spectrum lines. The
+// default Multiplier, the server's transceiver streaming parameters and spectrum lines. The
 // connection stays up, the audio plays on both units, and in steady state each unit's log
 // holds only events (no line per frame).
 #include "platform/clock.h"
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -33,11 +32,15 @@ TEST(WsLinkE2E, DefaultUnitsStayConnectedWithRawAudioBothWaysAndLogOnlyEvents)
 {
     // The audio settings as a new unit has them: raw samples, 480-frame blocks (a 1930-byte
     // "SO" frame each); capture and playback on.
-    // Both units follow their own transceiver, which streams on its serial link.
+    // Both units follow the maker's transceiver; the server's streams on its serial link,
+    // the client's record is filled from the server's parameter frames.
     wstest::ServerAndClient pair("ws-link", "AudioCompress: 0\nMultiplier: 2\nEnableRead: 1\nEnableWrite: 1\n",
                                  wstest::TWO_BANDS_IXO);
-    for (auto [unit, frequency] : {std::pair{&pair.server, "14070000"}, std::pair{&pair.client, "7100000"}})
-        ASSERT_EQ("", unit->control(std::string("trx freq A ") + frequency));
+    pair.client.unit.transceivers()->setConnected(sim::SerialTransceiver::None);
+    // No drive, so each unit follows the transceiver's frequency (not held by transmitting).
+    pair.server.physics.setDrivePower(0);
+    pair.client.physics.setDrivePower(0);
+    ASSERT_EQ("", pair.server.control("trx freq A 14070000"));
     pair.start();
     sim::ControllerProcess& server = *pair.ctlServer;
     sim::ControllerProcess& client = *pair.ctlClient;
