@@ -14,14 +14,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <list>
-#include <memory>
+#include <array>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <system_error>
+#include <utility>
+#include <vector>
 #include <thread>
 #include <unistd.h>
 
@@ -29,27 +31,31 @@ namespace {
 
 constexpr size_t HANDSHAKE_BYTES_MAX = 16384;
 constexpr int SEND_TIMEOUT_S = 2;
-// Room in the kernel's queue for connections that arrive while the server starts the
-// threads of those before them.
+// Room in the kernel's queue for connections that arrive while the server queues those
+// before them.
 constexpr int LISTEN_BACKLOG = 16;
 
-// One connection, served by its own thread from its accept to its end. The server thread
-// closes the socket after joining that thread, so it can end a connection still short of
-// its password (shutdown) without racing its close.
+// A connection from its accept to its end, in one of the server's session slots. The
+// worker that serves it closes the socket; a newer connection can end one still short of
+// its password (shutdown) under the mutex that guards the slot, so never a closed or
+// reused descriptor.
 struct Session {
-    int fd = -1;
+    int fd = -1;            // -1: the slot is free
     std::string address;
-    bool loggedIn = false;  // under Server::mutex
-    bool evicted = false;   // under Server::mutex
-    std::atomic<bool> done{false};
-    std::thread thread;
+    bool loggedIn = false;
+    bool evicted = false;
 };
 
+// The connections waiting for a worker and the workers' slots, all under `mutex`. Workers
+// are made once, so connections come and go without a thread made or ended for each.
 struct Server {
     Works* works = nullptr;
-    std::mutex mutex;       // the sessions' loggedIn and evicted, and peerLoggedIn
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Session> queued;
+    std::array<Session, WS_PENDING_MAX + 1> slots;  // the pending ones and the logged-in peer
     bool peerLoggedIn = false;
-    std::list<std::unique_ptr<Session>> sessions;  // the server thread's alone
+    bool stopping = false;
 };
 
 int openListener(Works* works)
@@ -192,61 +198,57 @@ void serveConnection(Server& server, Session& session)
     }
 }
 
-// Makes room for a new connection: when WS_PENDING_MAX connections are still short of their
-// password, the oldest of them is ended (its thread sees its socket shut).
+// Makes room for a new connection: when WS_PENDING_MAX connections are short of their
+// password (waiting for a worker or being served), the oldest queued one is closed, or else
+// the oldest served one is ended (its worker sees its socket shut). Under server.mutex.
 void makeRoom(Server& server)
 {
-    std::lock_guard<std::mutex> lock(server.mutex);
-    int pending = 0;
-    Session* oldest = nullptr;
-    for (const auto& s : server.sessions) {
-        if (s->loggedIn || s->evicted || s->done)
-            continue;
-        ++pending;
-        if (!oldest)
-            oldest = s.get();
-    }
-    if (pending < WS_PENDING_MAX || !oldest)
+    int pending = static_cast<int>(server.queued.size());
+    for (const Session& s : server.slots)
+        pending += s.fd >= 0 && !s.loggedIn && !s.evicted;
+    if (pending < WS_PENDING_MAX)
         return;
-    logSys(LOG_ERR, "%d connections waiting to log in: the oldest, from %s, ended", pending, oldest->address.c_str());
-    oldest->evicted = true;
-    ::shutdown(oldest->fd, SHUT_RDWR);
-}
-
-void admit(Server& server, int fd, const char* address)
-{
-    makeRoom(server);
-    auto session = std::make_unique<Session>();
-    session->fd = fd;
-    session->address = address;
-    Session* s = session.get();
-    try {
-        s->thread = std::thread([&server, s] {
-            serveConnection(server, *s);
-            s->done = true;
-        });
-    } catch (const std::system_error& e) {
-        logSys(LOG_ERR, "connection from %s ended: no thread for it (%s)", address, e.what());
-        ::close(fd);
+    if (!server.queued.empty()) {
+        const Session oldest = server.queued.front();
+        server.queued.pop_front();
+        logSys(LOG_ERR, "%d connections waiting to log in: the oldest, from %s, ended", pending, oldest.address.c_str());
+        ::close(oldest.fd);
         return;
     }
-    server.sessions.push_back(std::move(session));
+    for (Session& s : server.slots) {
+        if (s.fd < 0 || s.loggedIn || s.evicted)
+            continue;
+        logSys(LOG_ERR, "%d connections waiting to log in: the oldest, from %s, ended", pending, s.address.c_str());
+        s.evicted = true;
+        ::shutdown(s.fd, SHUT_RDWR);
+        return;
+    }
 }
 
-// Joins the sessions that ended (all of them with waitAll) and closes their sockets.
-void reap(Server& server, bool waitAll)
+// A worker: takes the next queued connection into its slot and serves it, until the
+// server stops.
+void work(Server& server, Session& slot)
 {
-    for (auto it = server.sessions.begin(); it != server.sessions.end();) {
-        Session& s = **it;
-        if (!waitAll && !s.done) {
-            ++it;
-            continue;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(server.mutex);
+            server.arrived.wait(lock, [&] { return server.stopping || !server.queued.empty(); });
+            if (server.stopping)
+                return;
+            slot = server.queued.front();
+            server.queued.pop_front();
         }
-        s.thread.join();
-        if (::close(s.fd) != 0)
+        serveConnection(server, slot);
+        int fd = -1;
+        {
+            std::lock_guard<std::mutex> lock(server.mutex);
+            std::swap(fd, slot.fd);
+            slot.loggedIn = false;
+            slot.evicted = false;
+        }
+        if (::close(fd) != 0)
             logSys(LOG_ERR, "TCP close Error");
         logSys(LOG_INFO, "TCP closed");
-        it = server.sessions.erase(it);
     }
 }
 
@@ -273,8 +275,10 @@ void* Wsocket(void* arg)
         return nullptr;
     Server server;
     server.works = works;
+    std::vector<std::thread> workers;
+    for (Session& slot : server.slots)
+        workers.emplace_back([&server, &slot] { work(server, slot); });
     while (works->running) {
-        reap(server, false);
         pollfd p{listener, POLLIN, 0};
         if (::poll(&p, 1, 200) <= 0)
             continue;
@@ -291,10 +295,27 @@ void* Wsocket(void* arg)
         char address[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
         logSys(LOG_INFO, "Connected by %s", address);
-        admit(server, fd, address);
+        {
+            std::lock_guard<std::mutex> lock(server.mutex);
+            makeRoom(server);
+            Session session;
+            session.fd = fd;
+            session.address = address;
+            server.queued.push_back(session);
+        }
+        server.arrived.notify_one();
     }
     ::close(listener);
-    // Every session ends within a poll step once running has dropped.
-    reap(server, true);
+    // Every connection being served ends within a poll step once running has dropped.
+    {
+        std::lock_guard<std::mutex> lock(server.mutex);
+        server.stopping = true;
+        for (const Session& s : server.queued)
+            ::close(s.fd);
+        server.queued.clear();
+    }
+    server.arrived.notify_all();
+    for (std::thread& t : workers)
+        t.join();
     return nullptr;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The WebSocket server for the remote peer on "TcpPort". Connections are served side by
-// side while they pass the handshake and prove the password in their first text frame
+// side, by a fixed set of worker threads, while they pass the handshake and prove the password in their first text frame
 // (at most WS_PENDING_MAX at once, each within WS_LOGIN_TIME_MS of its connection), so a
 // peer that stalls cannot keep a real one out. One peer is logged in at a time: only it
 // is heard (its messages act) and served (the senders of ws_frames.h write to it).

@@ -382,7 +382,9 @@ TEST(WsServerE2E, StandardClientGetsNoAnswerAndTheServerGoesOn)
     while (fgets(buf, sizeof buf, p))
         out += buf;
     pclose(p);
-    EXPECT_EQ("TIMEOUT\n", out);
+    // No answer: the client gives up, or the server ends the connection at its login window
+    // first; it never opens.
+    EXPECT_TRUE(out == "TIMEOUT\n" || out == "ERROR InvalidMessage\n") << out;
     // The server goes on: the next peer of the unit's own form is served.
     EXPECT_TRUE(server.servesGoodPeer());
     server.stop();
