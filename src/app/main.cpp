@@ -16,6 +16,7 @@
 #include "platform/log.h"
 #include "platform/settings_file.h"
 #include "remote/audio.h"
+#include "remote/ws_frames.h"
 #include "transceiver/serial_link.h"
 #include "ui/buttons.h"
 #include "ui/keyboard.h"
@@ -115,6 +116,8 @@ int main(int, char**)
 
     InitGlobalVar(works.get());
     StepTune1 = 8;
+    // The transceiver's readers reach the remote peer through the link remote/ installs.
+    installPeerLink();
 
     signalWorks = works.get();
     struct sigaction action {};

@@ -68,6 +68,9 @@ template <size_t N> void setSlot(char (&slot)[N], const char* text) { setSlot(sl
 char setupSwitch(const Orvosetup* s, char Orvosetup::* field);
 void setSetupSwitch(Orvosetup* s, char Orvosetup::* field, char value);
 
+// The remote-access password every unit starts with (peers of the field rely on it).
+constexpr char REMOTE_DEFAULT_PASSWORD[] = "quintabrezza";
+
 void initSetup(Works* works);
 // Puts every value the setup file feeds back to a new record's (zero); initSetup then
 // gives the start-up values, so a later writeSetup writes what a new unit writes.

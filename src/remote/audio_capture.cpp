@@ -38,8 +38,29 @@ void handOn(Works* works, const unsigned char* block)
         sendWebSockAudioFrame(works, block);
 }
 
+// Period and buffer of the capture device: one period is one block the link sends, and the
+// buffer holds at least CAPTURE_BUFFER_MS of whole blocks, room for the thread's waits on a
+// busy board. Left unset, a device may take its largest buffer (a plugin's can be
+// gigabytes, mapped and touched as it fills).
+constexpr int CAPTURE_BUFFER_MS = 500;
+
+bool setCaptureSizes(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, unsigned rate, int frames)
+{
+    snd_pcm_uframes_t period = static_cast<snd_pcm_uframes_t>(frames);
+    const snd_pcm_uframes_t wanted = static_cast<snd_pcm_uframes_t>(rate) * CAPTURE_BUFFER_MS / 1000;
+    snd_pcm_uframes_t buffer = (wanted + period - 1) / period * period;
+    int dir = 0;
+    if (!audio::step(snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir), "",
+                     "cannot set capture period size (%s)") ||
+        !audio::step(snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer), "", "cannot set capture buffer size (%s)"))
+        return false;
+    logSys(LOG_INFO, "capture hw_params period %lu frames, buffer %lu frames", static_cast<unsigned long>(period),
+           static_cast<unsigned long>(buffer));
+    return true;
+}
+
 // Hardware parameters of the capture device, each step logged; false on the first failure.
-bool configure(Works* works, snd_pcm_t* pcm, int channels)
+bool configure(Works* works, snd_pcm_t* pcm, int channels, int frames)
 {
     snd_pcm_hw_params_t* hw = nullptr;
     if (!audio::step(snd_pcm_hw_params_malloc(&hw), "capture hw_params allocated",
@@ -70,6 +91,7 @@ bool configure(Works* works, snd_pcm_t* pcm, int channels)
             }
             return audio::step(rc, "", "cannot set capture channel count (%s)");
         }() &&
+        setCaptureSizes(pcm, hw, rate, frames) &&
         audio::step(snd_pcm_hw_params(pcm, hw), "capture hw_params set", "cannot set capture parameters (%s)");
     snd_pcm_hw_params_free(hw);
     if (!ok)
@@ -105,9 +127,6 @@ int capture(Works* works)
     works->pcmIn = pcm;
     logSys(LOG_INFO, "capture audio interface %s opened", name);
     status_th_leggi = 1;
-    if (!configure(works, pcm, channels))
-        return -1;
-
     // The block size is fixed for this run: a later change of the setting takes effect at
     // the next start.
     const int frames = works->audioFrameSamples;
@@ -116,6 +135,9 @@ int capture(Works* works)
         logErr("capture buffer not allocated\n");
         return -1;
     }
+    if (!configure(works, pcm, channels, frames))
+        return -1;
+
     std::vector<uint8_t> block(static_cast<size_t>(frames) * 4);
     logSys(LOG_INFO, "capture buffer allocated (%d)", frames * 4);
     if (!audio::step(snd_pcm_start(pcm), "capture audio interface started", "cannot start capture pcm handler (%s)"))

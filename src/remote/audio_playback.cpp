@@ -25,6 +25,30 @@ constexpr snd_pcm_uframes_t FRAMES_PER_BUFFER_UNIT = 1024;
 constexpr long MAX_QUEUE_FRAMES = 4800;
 // A drain that has not ended this long after the queue should have played out is cut off.
 constexpr int64_t DRAIN_GRACE_MS = 500;
+// Underruns come in runs while a peer's audio arrives unevenly: one line at most per
+// UNDERRUN_REPORT_MS, counting those in between.
+constexpr int64_t UNDERRUN_REPORT_MS = 60000;
+std::atomic<int64_t> underrunReportedAt{0};
+std::atomic<int> underrunsUnreported{0};
+
+void reportFailedWrite(size_t frames, snd_pcm_sframes_t written)
+{
+    if (written == -EPIPE) {
+        const int64_t now = monoMillis();
+        const int64_t last = underrunReportedAt.load();
+        if (last != 0 && now - last < UNDERRUN_REPORT_MS) {
+            ++underrunsUnreported;
+            return;
+        }
+        underrunReportedAt = now;
+        logSys(LOG_ERR, "write to output audio interface failed %d (%d - %s), %d more underruns since the last line",
+               static_cast<int>(frames), static_cast<int>(written), snd_strerror(static_cast<int>(written)),
+               underrunsUnreported.exchange(0));
+        return;
+    }
+    logSys(LOG_ERR, "write to output audio interface failed %d (%d - %s)", static_cast<int>(frames),
+           static_cast<int>(written), snd_strerror(static_cast<int>(written)));
+}
 
 std::atomic<int> status_th_scrivi{0};
 
@@ -293,8 +317,7 @@ int playRemoteAudio(Works* works, const unsigned char* data, size_t length)
     snd_pcm_sframes_t written = snd_pcm_writei(pcm, block.data(), frames);
     if (written == static_cast<snd_pcm_sframes_t>(frames))
         return 0;
-    logSys(LOG_ERR, "write to output audio interface failed %d (%d - %s)\n", static_cast<int>(frames),
-           static_cast<int>(written), snd_strerror(static_cast<int>(written)));
+    reportFailedWrite(frames, written);
     if (written == -EPIPE) {
         // An underrun: the device starts again with this block.
         snd_pcm_prepare(pcm);

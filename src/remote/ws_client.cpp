@@ -105,16 +105,20 @@ bool handshake(Works* works, WsByteReader& reader, int fd, const std::string& ke
     }
     WsResponseState state;
     std::string line;
+    int lines = 0;
     for (;;) {
         if (!reader.readLine(line)) {
-            logSys(LOG_ERR, "TCP read error 1 %d", reader.lastResult() == 0 ? 0 : errno);
+            logSys(LOG_ERR, "TCP read error 1 %d", reader.lastError());
             return false;
         }
+        ++lines;
         const int r = wsResponseLine(state, line, key);
         if (r < 0)
             return false;
-        if (r > 0)
+        if (r > 0) {
+            logSys(LOG_INFO, "response of %d lines", lines);
             return true;
+        }
     }
 }
 

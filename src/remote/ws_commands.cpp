@@ -8,13 +8,17 @@
 #include "platform/log.h"
 #include "platform/shell.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstring>
 #include <string_view>
 
 namespace {
 
 constexpr uint8_t TINY_REBOOT = 197;
+// The largest spectrum divider: setup.txt keeps it in a slot of two digits.
+constexpr int DIVIDE_MAX = 99;
 
 void nextBank(Works* works)
 {
@@ -33,6 +37,24 @@ void usbSpectrum(Works* works, char enable1600)
     setSetupSwitch(works->setup, &Orvosetup::Enable1600, enable1600);
     if (works->divideSetting <= 1)
         works->divideSetting = 2;
+}
+
+// The spectrum divider from the seventh character on: a decimal number of 1 to DIVIDE_MAX
+// (trailing blanks or a line end allowed). Anything else is refused with a log line and the
+// divider stays: a negative, zero or overflowing value would be saved to setup.txt.
+void setDivider(Works* works, std::string_view digits)
+{
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back())))
+        digits.remove_suffix(1);
+    int value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || value < 1 || value > DIVIDE_MAX) {
+        logSys(LOG_ERR, "ZOLTFD%.*s refused: the divider is a number of 1 to %d, kept %d",
+               static_cast<int>(std::min<size_t>(digits.size(), 20)), digits.data(), DIVIDE_MAX,
+               works->divideSetting.load());
+        return;
+    }
+    works->divideSetting = value;
 }
 
 void reboot(Works* works)
@@ -55,11 +77,7 @@ const Command commands[] = {
     {"ZOLTFT00", [](Works* w, std::string_view) { setSetupSwitch(w->setup, &Orvosetup::fftMirror, '0'); }},
     {"ZOLTFT01", [](Works* w, std::string_view) { usbSpectrum(w, '0'); }},
     {"ZOLTFT02", [](Works* w, std::string_view) { usbSpectrum(w, '1'); }},
-    {"ZOLTFD",
-     [](Works* w, std::string_view text) {
-         // The number from the seventh character on (text is zero-terminated in wsCmd).
-         w->divideSetting = std::atoi(std::string(text.substr(6)).c_str());
-     }},
+    {"ZOLTFD", [](Works* w, std::string_view text) { setDivider(w, text.substr(6)); }},
     {"ZOLTRB", [](Works* w, std::string_view) { reboot(w); }},
 };
 
@@ -68,12 +86,19 @@ const Command commands[] = {
 int dispStat(Works* works)
 {
     const std::string_view text(works->wsCmd, strnlen(works->wsCmd, sizeof works->wsCmd));
-    logErr("BUFFER Wsocket : %.*s\n", static_cast<int>(text.size()), text.data());
+    // A command is an event and always logged; the other texts are the peer's status frames,
+    // one per screen frame of the peer, logged only as a debugging aid.
+    const Command* command = nullptr;
     for (const Command& c : commands) {
         if (text.starts_with(c.prefix)) {
-            c.run(works, text);
-            return 1;
+            command = &c;
+            break;
         }
     }
-    return 0;
+    if (command || works->enableDebug)
+        logErr("BUFFER Wsocket : %.*s\n", static_cast<int>(text.size()), text.data());
+    if (!command)
+        return 0;
+    command->run(works, text);
+    return 1;
 }

@@ -2,7 +2,10 @@
 
 #include "core/works.h"
 #include "platform/log.h"
+#include "remote/audio.h"
+#include "remote/ws_reader.h"
 #include "remote/ws_socket.h"
+#include "transceiver/peer_link.h"
 
 #include <algorithm>
 #include <array>
@@ -18,9 +21,6 @@ namespace {
 
 constexpr uint8_t BINARY_FRAME = 0x82;
 constexpr uint8_t LONG_FORM = 0x7E;
-// The largest Opus packet of one frame is bounded by the encoder's output limit; raw
-// frames are at most 4 bytes per sample frame. 48 kHz frames of up to 120 ms.
-constexpr size_t AUDIO_PAYLOAD_MAX = 5760 * 4;
 
 void pauseBeforeFrame()
 {
@@ -123,14 +123,14 @@ void sendWebSockAudioFrame(Works* works, const unsigned char* samples)
         return;
     const int frameSamples = works->audioFrameSamples;
     const size_t rawBytes = static_cast<size_t>(std::max(frameSamples, 0)) * 4;
-    if (frameSamples <= 0 || rawBytes > AUDIO_PAYLOAD_MAX) {
+    if (frameSamples <= 0 || rawBytes > WS_AUDIO_PAYLOAD_MAX) {
         logSys(LOG_ERR, "audio frame of %d samples refused", frameSamples);
         return;
     }
     // Header (10 bytes) and payload built in one buffer of this thread (the capture
     // callback's): nothing is allocated per frame.
-    thread_local std::array<unsigned char, 10 + AUDIO_PAYLOAD_MAX> frame;
-    thread_local std::array<opus_int16, AUDIO_PAYLOAD_MAX / 2> pcm;
+    thread_local std::array<unsigned char, 10 + WS_AUDIO_PAYLOAD_MAX> frame;
+    thread_local std::array<opus_int16, WS_AUDIO_PAYLOAD_MAX / 2> pcm;
     size_t length = 0;
     if (works->audioBitrate != 0) {
         if (!works->opusEnc) {
@@ -180,4 +180,14 @@ void wsRetirePeer(Works* works, int fd)
     }
     if (fd >= 0 && ::close(fd) != 0)
         logSys(LOG_ERR, "TCP close Error");
+}
+
+void installPeerLink()
+{
+    PeerLink link;
+    link.parameters = sendWebSockSerParFrame;
+    link.spectrum = sendWebSockSerSpectrFrame;
+    link.cat = sendWebSockCatFrame;
+    link.soundInterfaces = VerifyAudioIXO;
+    setPeerLink(link);
 }

@@ -30,3 +30,7 @@ void wsPublishPeer(Works* works, int fd);
 // Ends the senders' use of the peer socket (wsConnected 0, wsSock -1) under sendMut, then
 // closes fd (the socket the reading thread owns).
 void wsRetirePeer(Works* works, int fd);
+
+// Hands the transceiver's readers (transceiver/peer_link.h) the senders above and the
+// sound interface check: called once at start-up, before the threads start.
+void installPeerLink();

@@ -77,26 +77,23 @@ namespace {
 // One line of a handshake, either side: it counts only when it ends with a line feed; each
 // recognised header that prefixes it adds 1 (onHeader may refuse the line: -1), an empty
 // line adds 1. Returns 1 once the count passes `complete`, -1 when refused, 0 otherwise.
+// Nothing is logged per line: a peer that has not logged in could otherwise fill the log;
+// the callers log one summary of the whole exchange.
 template <size_t N, typename OnHeader>
 int countLine(int& progress, std::string_view line, const std::array<std::string_view, N>& headers, int complete,
               OnHeader onHeader)
 {
     if (line.empty() || line.back() != '\n')
         return 0;
-    logSys(LOG_INFO, "Received %d bytes %s", static_cast<int>(line.size()), printable(line).c_str());
     for (std::string_view header : headers) {
         if (!line.starts_with(header))
             continue;
         ++progress;
-        logSys(LOG_INFO, "Caught %.*s go to status %d/%d\n", static_cast<int>(header.size()), header.data(), progress,
-               complete);
         if (onHeader(header) < 0)
             return -1;
     }
-    if (line.size() <= 2) {
+    if (line.size() <= 2)
         ++progress;
-        logSys(LOG_INFO, "status advanced %d", progress);
-    }
     return progress > complete ? 1 : 0;
 }
 
@@ -115,7 +112,6 @@ int wsRequestLine(WsRequestState& state, std::string_view line)
             return -1;
         }
         state.key.assign(key);
-        logSys(LOG_INFO, "Caught key %s", printable(state.key).c_str());
         return 0;
     });
 }

@@ -40,11 +40,13 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
 {
     Works* works = c.works;
     const std::span<const unsigned char> received = frame.payload();
+    // The attempt is logged, never a password: neither the expected one nor what was sent
+    // (a mistyped password is most of the secret).
     if (!wsPasswordMatches(works->remotePassword, received)) {
-        logSys(LOG_ERR, "required >%s< differ from >%s<", works->remotePassword, printable(received).c_str());
+        logSys(LOG_ERR, "wrong password (%d characters): connection ended", static_cast<int>(received.size()));
         return -1;
     }
-    logSys(LOG_INFO, "required >%s< equals to >%s<", works->remotePassword, printable(received).c_str());
+    logSys(LOG_INFO, "password accepted");
     c.authenticated = true;
     return 0;
 }
@@ -82,7 +84,8 @@ int shortMessage(WsConnection& c, std::string_view tag, std::span<const unsigned
     if (c.role == WsRole::Server && tag == "SC")
         return relayed("SC", writeTransceiverPort(works, data.data(), data.size()), data.size(), "TCP read Error 7a %d");
     if (c.role == WsRole::Server && tag == "PA") {
-        logErr("S BUFFER WEB SERVER : %s\n", printable(data).c_str());
+        if (works->enableDebug)
+            logErr("S BUFFER WEB SERVER : %s\n", printable(data).c_str());
         return relayed("PA", writeTransceiverPort(works, data.data(), data.size()), data.size(), "TCP read Error 8a %d");
     }
     if (c.role == WsRole::Client && tag == "PA") {

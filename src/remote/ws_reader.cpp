@@ -3,6 +3,7 @@
 #include "platform/log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 bool WsByteReader::fill()
@@ -16,6 +17,7 @@ bool WsByteReader::fill()
     }
     const long n = source_(buffer_.data() + end_, buffer_.size() - end_);
     if (n <= 0) {
+        lastError_ = n < 0 ? errno : 0;
         lastResult_ = n;
         return false;
     }

@@ -9,7 +9,8 @@
 //   any    126       big-endian 16-bit length L, then L payload bytes (tag first)
 //   any    127..255  big-endian 32-bit length L, then L - 2 bytes
 //
-// Every frame is read whole into a fixed 1024-byte buffer; a frame that cannot fit ends the
+// Every frame is read whole into a fixed buffer sized for the largest frame the link defines
+// (a raw audio block at the largest Multiplier); a frame that cannot fit ends the
 // connection, so nothing is ever read past the buffer.
 #include <array>
 #include <cstddef>
@@ -18,11 +19,17 @@
 #include <span>
 #include <string>
 
-constexpr size_t WS_FRAME_MAX = 1024;
+// The longest audio block the link carries: 5760 frames (120 ms at 48 kHz, the longest Opus
+// frame: Multiplier 24), and the raw form of it, 4 bytes per two-channel frame.
+constexpr size_t WS_AUDIO_SAMPLES_MAX = 5760;
+constexpr size_t WS_AUDIO_PAYLOAD_MAX = WS_AUDIO_SAMPLES_MAX * 4;
+// The largest frame the link defines: an "SO" frame of that raw block (0x82, 0x7E, the
+// 16-bit length, "SO", the 32-bit audio length, the samples).
+constexpr size_t WS_FRAME_MAX = 10 + WS_AUDIO_PAYLOAD_MAX;
 constexpr size_t WS_LINE_MAX = 1024;
 
 // A source fills up to `length` bytes; returns the count (> 0), 0 at the end of the
-// stream, or -1 on an error, a timeout or a stop.
+// stream, or -1 on an error, a timeout or a stop, with errno telling which.
 using WsSource = std::function<long(unsigned char* out, size_t length)>;
 
 class WsByteReader {
@@ -33,8 +40,10 @@ public:
     // One line: bytes up to and including a line feed, or WS_LINE_MAX - 1 bytes without one
     // (the rest comes as the next line). False when the source ended before any byte.
     bool readLine(std::string& line);
-    // The last source result that was not a byte count (0 end of stream, -1 failure).
+    // The last source result that was not a byte count (0 end of stream, -1 failure), and
+    // the error number the source left with it (0 at the end of the stream).
     long lastResult() const { return lastResult_; }
+    int lastError() const { return lastError_; }
 
 private:
     bool fill();
@@ -43,6 +52,7 @@ private:
     size_t start_ = 0;
     size_t end_ = 0;
     long lastResult_ = 1;
+    int lastError_ = 0;
 };
 
 enum class WsReadResult {

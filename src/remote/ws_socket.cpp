@@ -19,13 +19,16 @@ WsSource wsSocketSource(Works* works, int fd, const int64_t* deadlineMs)
 {
     return [works, fd, deadlineMs](unsigned char* out, size_t length) -> long {
         for (;;) {
-            if (!works->running)
+            if (!works->running) {
+                errno = ECANCELED;
                 return -1;
+            }
             int wait = POLL_STEP_MS;
             if (deadlineMs && *deadlineMs != 0) {
                 const int64_t left = *deadlineMs - monoMillis();
                 if (left <= 0) {
                     logSys(LOG_ERR, "peer silent too long: connection ended");
+                    errno = ETIMEDOUT;
                     return -1;
                 }
                 wait = static_cast<int>(std::min<int64_t>(left, POLL_STEP_MS));

@@ -9,8 +9,8 @@
 
 struct Works;
 
-// A source reading fd. It returns -1 once running drops to 0 or, while *deadlineMs is
-// non-zero, once the monotonic clock passes it (logged with `what`).
+// A source reading fd. It returns -1 once running drops to 0 (errno ECANCELED) or, while
+// *deadlineMs is non-zero, once the monotonic clock passes it (logged; errno ETIMEDOUT).
 WsSource wsSocketSource(Works* works, int fd, const int64_t* deadlineMs);
 // Writes all bytes (no SIGPIPE); the count written, or -1.
 long wsWriteAll(int fd, const void* data, size_t length);

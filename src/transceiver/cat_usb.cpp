@@ -8,8 +8,7 @@
 #include "platform/paths.h"
 #include "platform/serial.h"
 #include "platform/shell.h"
-#include "remote/audio.h"
-#include "remote/ws_frames.h"
+#include "transceiver/peer_link.h"
 #include "transceiver/usb_ids.h"
 
 #include <atomic>
@@ -145,7 +144,7 @@ void relay(Works* works, int fd)
         answer[fill++] = byte;
         if (byte == ';') {
             answer[fill] = '\0';
-            sendWebSockCatFrame(works, answer, fill);
+            peerCat(works, answer, fill);
             fill = 0;
         } else if (fill >= ANSWER_MAX) {
             fill = 0;  // no ';' within the buffer: dropped
@@ -290,7 +289,7 @@ int Find_Remote_Settings(Works* works)
         return 2;
     }
     close(fd);
-    if (VerifyAudioIXO(works) == 0)
+    if (peerSoundInterfaces(works) == 0)
         return 3;
     return 0;
 }

@@ -5,8 +5,8 @@
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "remote/ws_frames.h"
 #include "transceiver/fft_line.h"
+#include "transceiver/peer_link.h"
 
 #include <algorithm>
 #include <cmath>
@@ -321,7 +321,7 @@ void fftCalc(const float* samples, int count, Works* works)
     uint8_t line[SPECTRUM_LINE_MAX];
     const int length = fftLine(*work, samples, static_cast<size_t>(std::max(count, 0)), line);
     if (length > 0 && works->wsConnected)
-        sendWebSockSerSpectrFrame(works, line, static_cast<size_t>(length));
+        peerSpectrum(works, line, static_cast<size_t>(length));
 }
 
 void ExitIxoread(Works* works)

@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial.h"
-#include "remote/ws_frames.h"
+#include "transceiver/peer_link.h"
 #include "transceiver/serial_frames.h"
 
 #include <algorithm>
@@ -96,11 +96,17 @@ void closeLink(Works* works, int fd)
 
 void forwardSpectrum(Works* works, std::span<const uint8_t> line)
 {
-    const SerParam& p = *works->serPar;  // this thread is its only writer
+    // The record is read under its lock: the peer's parameter frames write it too.
+    int start = 0;
+    {
+        std::lock_guard<std::mutex> lock(*works->serMut);
+        const SerParam& p = *works->serPar;
+        start = spectrumAlignStart(p.mode, p.shift12, p.shift20);
+    }
     std::array<uint8_t, ALIGNED_LINE_BYTES> aligned;
-    const size_t count = alignSpectrumLine(line, spectrumAlignStart(p.mode, p.shift12, p.shift20), aligned);
+    const size_t count = alignSpectrumLine(line, start, aligned);
     if (count > 0)
-        sendWebSockSerSpectrFrame(works, aligned.data(), count);
+        peerSpectrum(works, aligned.data(), count);
 }
 
 void handleMessage(Works* works, const FrameHunter& hunter, SerialEvent event)
@@ -114,7 +120,7 @@ void handleMessage(Works* works, const FrameHunter& hunter, SerialEvent event)
         break;
     case SerialEvent::Parameters:
         storeParameters(works, static_cast<int>(payload.size()), payload.data());
-        sendWebSockSerParFrame(works, payload.data(), payload.size());
+        peerParameters(works, payload.data(), payload.size());
         break;
     case SerialEvent::OtherType:
         logSys(LOG_ERR, "Error3");

@@ -9,6 +9,7 @@
 #include "display/framebuffer.h"
 #include "display/picture.h"
 #include "display/text.h"
+#include "remote/ws_server.h"
 #include "ui/labels.h"
 #include "ui/menu.h"
 
@@ -247,6 +248,8 @@ void ViewStatusInfo(Works* works, const SerParam& parameters)
              static_cast<double>(CalvTensVadcAmp(works, works->supply[2])),
              static_cast<double>(CalvTensVadcAmp(works, works->supply[3])));
     statusLine(works, 352, "AMPL", text);
+    if (s && setupSwitch(s, &Orvosetup::WebSocket) == '1' && wsDefaultPasswordInUse(works))
+        statusLine(works, 374, "REMOTE", "Default password: anyone on the network can operate");
 
     if (works->pageIdx == BAR_MAIN)
         putString(STATUS_FONT, 300, 400, works->dateTimeStr, 255, 255, 255, works->fb, 0);

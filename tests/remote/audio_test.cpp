@@ -10,6 +10,7 @@
 #include "sound_card.h"
 #include "support/sim_root.h"
 
+#include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 #include <opus/opus.h>
 
@@ -154,6 +155,13 @@ TEST_F(RemoteAudio, CaptureHandsOnWidenedToneBlocksAndStopsWithItsSwitch)
     setSetupSwitch(setup.get(), &Orvosetup::EnableRead, '1');
     startWatched(th_leggi);
     ASSERT_TRUE(waitFor([] { return blockCount() >= 200; }, 20)) << blockCount() << " blocks";
+    // The device runs with one block per period and a bounded buffer of whole blocks (half
+    // a second), not the device's largest.
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    ASSERT_EQ(0, snd_pcm_get_params(works->pcmIn, &bufferFrames, &periodFrames));
+    EXPECT_EQ(240u, periodFrames);
+    EXPECT_EQ(24000u, bufferFrames);
 
     std::string stream;
     {

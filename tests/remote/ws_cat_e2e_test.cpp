@@ -65,7 +65,7 @@ bool waitForFrequencyLine(wstest::WsUnit& u, const std::string& text, double sec
         0, 159, 799, 181, seconds);
 }
 
-const std::string TWO_BANDS_IXO = "!Ixo\n40m 7000000 7300000 1 1 0 0 0\n20m 14000000 14350000 1 1 0 0 0\n";
+using wstest::TWO_BANDS_IXO;
 
 } // namespace
 

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -43,6 +45,18 @@ size_t openDescriptors(pid_t pid)
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
         ++n;
     return n;
+}
+
+// The settled count of descriptors: other threads open files now and then (settings, logs,
+// helper pipes), which only ever adds to a reading, so the least of a second's readings.
+size_t settledDescriptors(pid_t pid)
+{
+    size_t least = openDescriptors(pid);
+    for (int i = 0; i < 10; ++i) {
+        sleepMs(100);
+        least = std::min(least, openDescriptors(pid));
+    }
+    return least;
 }
 
 // Pixels of the panel file within 8 of the colour.
@@ -90,8 +104,15 @@ TEST(WsServerE2E, PasswordStatusFramesAndBankCommand)
         peer.send("\x81\x0c\0\0\0\0quintabrezzo"s);
         EXPECT_FALSE(peer.readFrame(2).has_value());
         EXPECT_TRUE(peer.closedByUnit(5));
-        EXPECT_TRUE(ctl.waitForStderr("required >quintabrezza< differ from >quintabrezzo<", 5)) << ctl.stderrText();
+        EXPECT_TRUE(ctl.waitForStderr("wrong password (12 characters): connection ended", 5)) << ctl.stderrText();
     }
+    // The log names the attempt, never a password (neither the expected one nor the one
+    // sent), and says once that the default password is in use.
+    EXPECT_EQ(std::string::npos, ctl.stderrText().find("quintabrezz")) << ctl.stderrText();
+    const std::string notice = "remote access uses the default password";
+    const std::string early = ctl.stderrText();
+    ASSERT_NE(std::string::npos, early.find(notice));
+    EXPECT_EQ(early.find(notice), early.rfind(notice));
 
     // The password frame 81 0C 00 00 00 00 and the 12 characters: status frames follow, 44
     // bytes of the board's readings: band, SWR 2, about 100 W out, 10 W in, bank 0.
@@ -237,22 +258,98 @@ TEST(WsServerE2E, ThousandMalformedPeersLeaveMemoryAndDescriptorsFlat)
     };
     round(100);
     const long rssBefore = procField(ctl.pid(), "VmRSS:");
-    const size_t fdsBefore = openDescriptors(ctl.pid());
+    const size_t fdsBefore = settledDescriptors(ctl.pid());
     round(1000);
     const long rssAfter = procField(ctl.pid(), "VmRSS:");
-    // Other threads open files now and then (settings, logs): the count is taken when it
-    // settles back.
-    size_t fdsAfter = openDescriptors(ctl.pid());
-    for (int i = 0; i < 30 && fdsAfter != fdsBefore; ++i) {
-        sleepMs(100);
-        fdsAfter = openDescriptors(ctl.pid());
-    }
+    // Only growth fails: a descriptor left open per connection would show as hundreds.
+    const size_t fdsAfter = settledDescriptors(ctl.pid());
     std::printf("malformed peers: RSS %ld kB -> %ld kB, descriptors %zu -> %zu\n", rssBefore, rssAfter, fdsBefore, fdsAfter);
-    EXPECT_EQ(fdsBefore, fdsAfter);
+    EXPECT_LE(fdsAfter, fdsBefore);
     EXPECT_LT(rssAfter - rssBefore, 8 * 1024) << "kB grown over 1,000 connections";
     EXPECT_NE(std::string::npos, readFile(u.unit.path("opt/set/setup.txt")).find("NumBanco: 0\n"));
 
     // The next good peer is served.
+    EXPECT_TRUE(server.servesGoodPeer());
+    server.stop();
+}
+
+// Peers that have not logged in: a flood of request lines logs a summary, not a line each;
+// stalled and half-open connections keep no real peer out; and while one peer is logged in
+// another with the password is turned away.
+TEST(WsServerE2E, StalledPeersNeitherKeepARealPeerOutNorFloodTheLog)
+{
+    ServerUnit server("ws-e2e-stalled");
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    sim::ControllerProcess& ctl = server.ctl;
+    const auto linesSince = [&](size_t mark) {
+        const std::string text = ctl.stderrText().substr(mark);
+        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+
+    // Three peers send 16 KB of short header lines each (over 5,000 lines) and no more.
+    size_t mark = ctl.stderrText().size();
+    for (int i = 0; i < 3; ++i) {
+        wstest::Peer flood(server.port, 5);
+        ASSERT_TRUE(flood.ok());
+        std::string lines;
+        while (lines.size() < 16000)
+            lines += "a\r\n";
+        flood.send(lines);
+        EXPECT_TRUE(flood.closedByUnit(10)) << i;
+    }
+    EXPECT_TRUE(ctl.waitForStderr("request from 127.0.0.1 refused", 5, 3)) << ctl.stderrText().substr(mark);
+    EXPECT_LT(linesSince(mark), 60u) << ctl.stderrText().substr(mark);
+
+    // Forty connections that stall: half say nothing, half stop in the middle of a request.
+    mark = ctl.stderrText().size();
+    std::vector<std::unique_ptr<wstest::Peer>> stalled;
+    for (int i = 0; i < 40; ++i) {
+        stalled.push_back(std::make_unique<wstest::Peer>(server.port, 5));
+        ASSERT_TRUE(stalled.back()->ok());
+        if (i % 2)
+            stalled.back()->send("GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    }
+    // A real peer behind them logs in and is served.
+    wstest::Peer good(server.port, 15);
+    ASSERT_TRUE(good.ok());
+    ASSERT_TRUE(good.login(PASSWORD)) << ctl.stderrText().substr(mark);
+    ASSERT_TRUE(good.readTagged("ST", 15).has_value()) << ctl.stderrText().substr(mark);
+
+    // One peer at a time: a second one with the password is turned away, the first stays.
+    wstest::Peer second(server.port, 15);
+    ASSERT_TRUE(second.ok());
+    ASSERT_TRUE(second.login(PASSWORD));
+    EXPECT_TRUE(second.closedByUnit(10));
+    EXPECT_TRUE(ctl.waitForStderr("another peer is logged in", 5));
+    EXPECT_TRUE(good.readTagged("ST", 5).has_value());
+    // A handful of lines per connection, however it ended.
+    EXPECT_LT(linesSince(mark), 42u * 8) << ctl.stderrText().substr(mark);
+    stalled.clear();
+    EXPECT_TRUE(good.readTagged("ST", 5).has_value());
+    server.stop();
+}
+
+// A peer has about 2 s from its connection to its password: one that says nothing and one
+// that stops after the handshake are both dropped then (served side by side), not later.
+TEST(WsServerE2E, SilentPeersAreDroppedAtTheLoginWindow)
+{
+    ServerUnit server("ws-e2e-window");
+    ASSERT_TRUE(server.listening()) << server.ctl.stderrText();
+    wstest::Peer silent(server.port);
+    const double silentSince = monoSeconds();
+    wstest::Peer noPassword(server.port);
+    ASSERT_TRUE(silent.ok());
+    ASSERT_TRUE(noPassword.ok());
+    ASSERT_NE("", noPassword.handshake("dGhlIHNhbXBsZSBub25jZQ=="));
+    const double handshakeSince = monoSeconds();
+    // Never before the window; well before the 10 s a peer had once.
+    EXPECT_FALSE(silent.closedByUnit(1.0)) << "dropped before its window";
+    EXPECT_TRUE(silent.closedByUnit(7 - (monoSeconds() - silentSince))) << server.ctl.stderrText();
+    EXPECT_TRUE(noPassword.closedByUnit(7 - (monoSeconds() - handshakeSince))) << server.ctl.stderrText();
+    EXPECT_TRUE(server.ctl.waitForStderr("peer silent too long", 5, 2));
+    // The silent one's request is summed up with the error of its own read (a time-out).
+    EXPECT_TRUE(server.ctl.waitForStderr("0 lines, 0 bytes, 0 of 8 expected lines (TCP read error " + std::to_string(ETIMEDOUT) + ")", 5))
+        << server.ctl.stderrText();
     EXPECT_TRUE(server.servesGoodPeer());
     server.stop();
 }
@@ -285,7 +382,9 @@ TEST(WsServerE2E, StandardClientGetsNoAnswerAndTheServerGoesOn)
     while (fgets(buf, sizeof buf, p))
         out += buf;
     pclose(p);
-    EXPECT_EQ("TIMEOUT\n", out);
+    // No answer: the client gives up, or the server ends the connection at its login window
+    // first; it never opens.
+    EXPECT_TRUE(out == "TIMEOUT\n" || out == "ERROR InvalidMessage\n") << out;
     // The server goes on: the next peer of the unit's own form is served.
     EXPECT_TRUE(server.servesGoodPeer());
     server.stop();
@@ -343,7 +442,8 @@ struct WrongKeyServer {
 
 TEST(WsClientE2E, MirrorsTheServerAndReconnectsAfterItsLoss)
 {
-    wstest::ServerAndClient pair("ws-e2e");
+    // With "EnableDebug" each status frame run through the command handler is logged.
+    wstest::ServerAndClient pair("ws-e2e", "EnableDebug: 1\n");
     pair.start();
     sim::ControllerProcess& ctlClient = *pair.ctlClient;
     // The client connects, its key checks out, it sends the password and mirrors the

@@ -211,13 +211,20 @@ TEST(WsFrames, ReaderTakesEveryLengthFormAndWaitsForSplitInput)
     EXPECT_EQ("wxyz", std::string(f.payload().begin(), f.payload().end()));
     EXPECT_EQ(WsReadResult::Ended, wsReadFrame(r, f, step));
 
-    // Lengths that cannot fit the 1024-byte buffer, and binary frames without a tag.
-    WsByteReader big16(stringSource("\x82\x7e\x04\x00"s + std::string(1024, 'x')));
+    // Raw audio blocks: the default (Multiplier 2, 1920 bytes) and the largest (Multiplier
+    // 24, 23040 bytes) fit; a frame one byte longer than the largest, and lengths beyond
+    // any frame the link defines, are refused.
+    for (const size_t samples : {480u, 5760u}) {
+        WsByteReader raw(stringSource(wstest::longFrame("SO", wstest::be32(static_cast<uint32_t>(samples * 4)) + std::string(samples * 4, 'a'))));
+        ASSERT_EQ(WsReadResult::Ok, wsReadFrame(raw, f, step)) << samples;
+        EXPECT_EQ(10 + samples * 4, f.size);
+    }
+    WsByteReader over(stringSource(wstest::longFrame("SO", wstest::be32(23041) + std::string(23041, 'a'))));
+    EXPECT_EQ(WsReadResult::TooLong, wsReadFrame(over, f, step));
+    WsByteReader big16(stringSource("\x82\x7e\xff\xff"s + std::string(1024, 'x')));
     EXPECT_EQ(WsReadResult::TooLong, wsReadFrame(big16, f, step));
     WsByteReader big32(stringSource("\x82\x7f\xff\xff\xff\xff"s + std::string(64, 'x')));
     EXPECT_EQ(WsReadResult::TooLong, wsReadFrame(big32, f, step));
-    WsByteReader fits(stringSource("\x82\x7e\x03\xfc"s + std::string(1020, 'x')));
-    EXPECT_EQ(WsReadResult::Ok, wsReadFrame(fits, f, step));
     WsByteReader noTag(stringSource("\x82\x01xyz"s));
     EXPECT_EQ(WsReadResult::Malformed, wsReadFrame(noTag, f, step));
 }
@@ -422,10 +429,31 @@ TEST(WsCommands, DividerSourceAndBankCommands)
     // The text is cleared before each command: a shorter one leaves nothing of the last.
     ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFD7")));
     EXPECT_EQ(7, w->divideSetting);
+    // A divider that is not a number of 1 to 99 (the setup file keeps two digits) is
+    // refused and the last one stays: never negative, zero, overflowed or cut.
+    for (const char* bad : {"ZOLTFD-5", "ZOLTFD0", "ZOLTFD", "ZOLTFD99999999999", "ZOLTFD4294967312", "ZOLTFD100", "ZOLTFD12x"}) {
+        ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", bad)));
+        EXPECT_EQ(7, w->divideSetting) << bad;
+    }
+    ASSERT_EQ(0, fx.feed(c, wstest::shortFrame("ST", "ZOLTFD99\r\n")));
+    EXPECT_EQ(99, w->divideSetting);
     std::memcpy(w->wsCmd, "ZOLTTU2", 8);
     EXPECT_EQ(1, dispStat(w));
     std::memcpy(w->wsCmd, "20m 1", 6);
     EXPECT_EQ(0, dispStat(w));
+
+    // A command is logged; a peer's status text (one per frame) only with EnableDebug.
+    for (const int debug : {0, 1}) {
+        w->enableDebug = debug;
+        testing::internal::CaptureStderr();
+        std::memcpy(w->wsCmd, "20m 1", 6);
+        dispStat(w);
+        std::memcpy(w->wsCmd, "ZOLTTU2", 8);
+        dispStat(w);
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(debug == 1, log.find("BUFFER Wsocket : 20m 1") != std::string::npos) << log;
+        EXPECT_NE(std::string::npos, log.find("BUFFER Wsocket : ZOLTTU2")) << log;
+    }
 }
 
 TEST(WsPicture, ChunksShowARawPictureOrAJpegOfTheScreenSize)

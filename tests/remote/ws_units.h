@@ -21,6 +21,9 @@ namespace wstest {
 inline const std::string PASSWORD = "quintabrezza";
 // Bank 0's antenna table: the Generic interface (the frequency counter), 20 m on antenna 1.
 inline const std::string GENERIC_20M = "!Gen\n20m 14000000 14350000 1 1 0 0 0\n";
+// Bank 0's antenna table for a unit that follows the maker's transceiver on its framed
+// serial link (interface mode 1): 40 m and 20 m on antenna 1.
+inline const std::string TWO_BANDS_IXO = "!Ixo\n40m 7000000 7300000 1 1 0 0 0\n20m 14000000 14350000 1 1 0 0 0\n";
 
 // A unit with a band table, antenna tables for banks 0 (antennaTable) and 1 (20 m on
 // antenna 2), 10 W of drive into a load of SWR 2 on 14.2 MHz, and setup lines of the test.

@@ -3,6 +3,7 @@
 // screens of the views and pages, saved as PNG under <build>/test-output/screens.
 #include "amplifier/errors.h"
 #include "config/network.h"
+#include "core/setup.h"
 #include "core/works.h"
 #include "display/picture.h"
 #include "display/text.h"
@@ -286,6 +287,20 @@ TEST(Screens, ViewsPagesAndBarsDrawnByTheScreenLoop)
             ASSERT_EQ(pixel(bare.get(), x, y, false), pixel(works.fb(), x, y)) << x << "," << y;
     EXPECT_NE((Rgb{250, 0, 0}), pixel(works.fb(), 376, 176));
     EXPECT_NE((Rgb{250, 150, 0}), pixel(works.fb(), 8, 373));
+    // The server on the default password: the page says so on a line of its own (REMOTE,
+    // below AMPL); with another password the line is not drawn.
+    const auto remoteLineInk = [&] {
+        size_t n = 0;
+        for (int y = 360; y <= 376; ++y)
+            for (int x = 5; x < 120; ++x)
+                n += pixel(works.fb(), x, y) == Rgb{255, 255, 255};
+        return n;
+    };
+    ASSERT_EQ('1', setupSwitch(works->setup, &Orvosetup::WebSocket));
+    EXPECT_GT(remoteLineInk(), 20u);
+    setSlot(works->remotePassword, "not-default");
+    drawFrame(works, state);
+    EXPECT_EQ(0u, remoteLineInk());
     DecodeTasto(works.get(), 6, 0);
     EXPECT_EQ(0, works->statusView);
     works->statoAmp[1] = 0;
