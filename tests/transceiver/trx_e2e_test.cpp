@@ -258,7 +258,7 @@ bool pressLogged(TrxStation& s, int key, const std::string& line)
 {
     const size_t before = s.stderrCount(line);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!s.unit().pressButton(key, 300))
+        if (!s.unit().pressButton(key, 200))
             return false;
         if (s.ctl().waitForStderr(line, 5, before + 1))
             return true;

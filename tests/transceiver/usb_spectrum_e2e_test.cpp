@@ -356,7 +356,7 @@ TEST(UsbSpectrumE2e, OnlyTheReceiverIsTakenPlannedAndItsFifoStartedBeforeTheStre
     // The error key (pressed again if a loaded machine let the press pass between polls).
     bool restarted = false;
     for (int press = 0; press < 3 && !restarted; ++press) {
-        ASSERT_TRUE(st.unit.pressButton(1, 300));
+        ASSERT_TRUE(st.unit.pressButton(1, 200));
         restarted = st.ctl->waitForStderr(">>> RESTART REMOTE: 1 1", 10);
     }
     ASSERT_TRUE(restarted) << st.ctl->stderrText();
