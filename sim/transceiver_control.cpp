@@ -124,9 +124,10 @@ std::string ft817Line(TransceiverPorts& ports, const std::vector<std::string>& w
                                                                 {"garbage", Ft817::Reply::Garbage},
                                                                 {"short", Ft817::Reply::Short},
                                                                 {"late", Ft817::Reply::Late}};
-        for (const auto& [word, reply] : replies) {
-            if (w[2] == word) {
-                ports.ft817([&](Ft817& t) { t.reply = reply; });
+        for (const auto& entry : replies) {
+            if (w[2] == entry.first) {
+                const Ft817::Reply reply = entry.second;
+                ports.ft817([reply](Ft817& t) { t.reply = reply; });
                 return "";
             }
         }

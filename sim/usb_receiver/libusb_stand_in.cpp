@@ -6,8 +6,11 @@
 //
 // Bulk transfers complete at the pace of the sample stream (4096 samples of a 32768-byte
 // transfer take 21.3 ms at 192 kHz), in the order they were submitted, inside
-// libusb_handle_events*; their callbacks run there, on the caller's thread. The control
-// requests the receiver answers are logged to <root>/sim/usb.log.
+// libusb_handle_events*; their callbacks run there, on the caller's thread. The receiver
+// streams only once its FIFO was initialised and then enabled (after any stop): before
+// that, transfers time out as on the unit. Every device opened, driver detached, interface
+// claimed and control request is logged to <root>/sim/usb.log, with a "stream" line at the
+// first transfer of each start of the stream.
 #include "usb_receiver/receiver_model.h"
 
 #include <libusb.h>
@@ -56,7 +59,10 @@ struct libusb_context {
     sim::IqSignal signal;
     std::deque<Pending> queue;
     Clock::time_point streamEnd{};
-    bool streaming = false;
+    bool fifoReady = false;        // initialised since the last stop
+    bool streaming = false;        // enabled after the initialisation
+    bool streamLogged = false;     // the "stream" line of this start is written
+    bool foreignDriver = true;     // the other gadget's kernel driver is still bound
 
     // Reads the settings file again when it was replaced (checked at most every 20 ms).
     void refreshLocked(bool force)
@@ -83,6 +89,7 @@ struct libusb_context {
         stamp = st.st_mtim;
     }
     bool onBus() const { return haveFile && settings.present && !settings.unplugged; }
+    bool foreignOnBus() const { return haveFile && settings.foreignProduct != 0; }
 };
 
 struct libusb_device {
@@ -91,6 +98,7 @@ struct libusb_device {
     uint16_t vendor;
     uint16_t product;
     uint8_t bus;
+    bool foreign;  // the other gadget of the receiver's vendor
 };
 
 struct libusb_device_handle {
@@ -153,10 +161,23 @@ int answer(libusb_context* ctx, uint8_t request, uint16_t value, uint16_t index,
             return LIBUSB_ERROR_PIPE;
         }
     }
-    if (request == 0xE1 && (index == 0xE900 || index == 0xE800)) {
-        const bool start = value == 1 && index == 0xE900;
-        ctx->streaming = start;
-        const unsigned char v = start ? 0xE9 : 0x00;
+    if (request == 0xE1 && value == 0 && index == 0xE800) {
+        ctx->fifoReady = true;
+        ctx->streaming = false;
+        const unsigned char v = 0x00;
+        return give(&v, 1);
+    }
+    if (request == 0xE1 && value == 0 && index == 0xE900) {
+        ctx->fifoReady = false;
+        ctx->streaming = false;
+        const unsigned char v = 0x00;
+        return give(&v, 1);
+    }
+    if (request == 0xE1 && value == 1 && index == 0xE900) {
+        // Streaming starts only from an initialised FIFO; the answer tells which.
+        ctx->streaming = ctx->fifoReady;
+        ctx->streamLogged = false;
+        const unsigned char v = ctx->streaming ? 0xE9 : 0x00;
         return give(&v, 1);
     }
     return LIBUSB_ERROR_PIPE;
@@ -222,10 +243,13 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* ctx, libusb_device***
         return LIBUSB_ERROR_INVALID_PARAM;
     std::lock_guard lock(ctx->mutex);
     ctx->refreshLocked(true);
-    // The root hub always, the receiver when it is on the bus.
-    std::vector<libusb_device*> found{new libusb_device{ctx, 1, 0x1d6b, 0x0002, 1}};
+    // The root hub always, the other gadget of the vendor when there is one, the receiver
+    // when it is on the bus.
+    std::vector<libusb_device*> found{new libusb_device{ctx, 1, 0x1d6b, 0x0002, 1, false}};
+    if (ctx->foreignOnBus())
+        found.push_back(new libusb_device{ctx, 1, sim::kReceiverVendor, ctx->settings.foreignProduct, 1, true});
     if (ctx->onBus())
-        found.push_back(new libusb_device{ctx, 1, sim::kReceiverVendor, ctx->settings.product, 1});
+        found.push_back(new libusb_device{ctx, 1, sim::kReceiverVendor, ctx->settings.product, 1, false});
     *list = static_cast<libusb_device**>(std::calloc(found.size() + 1, sizeof(libusb_device*)));
     if (!*list) {
         for (libusb_device* d : found)
@@ -269,7 +293,7 @@ int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** handle)
     std::lock_guard lock(dev->ctx->mutex);
     if (dev->vendor != sim::kReceiverVendor)
         return LIBUSB_ERROR_ACCESS;
-    if (!dev->ctx->onBus())
+    if (!(dev->foreign ? dev->ctx->foreignOnBus() : dev->ctx->onBus()))
         return LIBUSB_ERROR_NO_DEVICE;
     ++dev->refs;
     *handle = new libusb_device_handle{dev};
@@ -287,22 +311,33 @@ void LIBUSB_CALL libusb_close(libusb_device_handle* handle)
     delete handle;
 }
 
-int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle*, int)
+// Only the other gadget has a kernel driver (on interface 0).
+int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* handle, int interface)
 {
-    return 0;
+    std::lock_guard lock(handle->dev->ctx->mutex);
+    return handle->dev->foreign && interface == 0 && handle->dev->ctx->foreignDriver ? 1 : 0;
 }
 
-int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int)
+int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* handle, int interface)
 {
+    libusb_device* dev = handle->dev;
+    std::lock_guard lock(dev->ctx->mutex);
+    logRequest("detach %04x:%04x %d", dev->vendor, dev->product, interface);
+    if (!dev->foreign || interface != 0 || !dev->ctx->foreignDriver)
+        return LIBUSB_ERROR_NOT_FOUND;
+    dev->ctx->foreignDriver = false;
     return 0;
 }
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interface)
 {
-    std::lock_guard lock(handle->dev->ctx->mutex);
-    if (!handle->dev->ctx->onBus())
+    libusb_device* dev = handle->dev;
+    std::lock_guard lock(dev->ctx->mutex);
+    if (!(dev->foreign ? dev->ctx->foreignOnBus() : dev->ctx->onBus()))
         return LIBUSB_ERROR_NO_DEVICE;
-    logRequest("claim %d", interface);
+    logRequest("claim %04x:%04x %d", dev->vendor, dev->product, interface);
+    if (dev->foreign && dev->ctx->foreignDriver)
+        return LIBUSB_ERROR_BUSY;
     return interface == 0 ? 0 : LIBUSB_ERROR_NOT_FOUND;
 }
 
@@ -320,7 +355,9 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t re
     std::lock_guard lock(ctx->mutex);
     ctx->refreshLocked(true);
     int r = LIBUSB_ERROR_NO_DEVICE;
-    if (ctx->onBus())
+    if (handle->dev->foreign)
+        r = LIBUSB_ERROR_PIPE;
+    else if (ctx->onBus())
         r = requestType == 0xC0 ? answer(ctx, request, value, index, data, length) : LIBUSB_ERROR_PIPE;
     logRequest("control %02X %02X %04X %04X %u -> %d", requestType, request, value, index, length, r);
     return r;
@@ -357,7 +394,11 @@ int LIBUSB_CALL libusb_submit_transfer(struct libusb_transfer* transfer)
             return LIBUSB_ERROR_BUSY;
     const auto now = Clock::now();
     Pending p{transfer, now, LIBUSB_TRANSFER_COMPLETED, false};
-    if (ctx->settings.fault == "timeout") {
+    if (ctx->streaming && !ctx->streamLogged) {
+        ctx->streamLogged = true;
+        logRequest("stream");
+    }
+    if (ctx->settings.fault == "timeout" || !ctx->streaming || transfer->dev_handle->dev->foreign) {
         p.due = now + std::chrono::milliseconds(transfer->timeout ? transfer->timeout : 1000);
         p.forced = LIBUSB_TRANSFER_TIMED_OUT;
     } else {

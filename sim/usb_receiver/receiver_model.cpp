@@ -57,6 +57,8 @@ std::string applySetting(UsbReceiverSettings& s, const std::vector<std::string>&
         return "";
     if (key == "product" && w.size() == 2 && toProduct(w[1], s.product))
         return "";
+    if (key == "foreign" && w.size() == 2 && toProduct(w[1], s.foreignProduct))
+        return "";
     if (key == "rate" && w.size() == 2 && toDouble(w[1], a) && a >= 1000) {
         s.rate = a;
         return "";
@@ -84,7 +86,7 @@ std::string applySetting(UsbReceiverSettings& s, const std::vector<std::string>&
         return "";
     }
     return "usage: usb tone HZ DBFS | tones clear | noise DBFS | step HZ | rate HZ | offsets G LP ATT | "
-           "product PID | present 0|1 | fault none|error|timeout|stall|overflow|nodevice | unplug | plug";
+           "product PID | foreign PID | present 0|1 | fault none|error|timeout|stall|overflow|nodevice | unplug | plug";
 }
 
 } // namespace
@@ -101,8 +103,8 @@ std::string formatReceiverSettings(const UsbReceiverSettings& s)
         std::snprintf(buf, sizeof buf, "tone %.17g %.17g\n", t.hz, t.dbfs);
         out += buf;
     }
-    std::snprintf(buf, sizeof buf, "step %.17g\nfault %s\nunplugged %d\n", s.stepHz, s.fault.c_str(),
-                  s.unplugged ? 1 : 0);
+    std::snprintf(buf, sizeof buf, "step %.17g\nfault %s\nunplugged %d\nforeign 0x%04x\n", s.stepHz,
+                  s.fault.c_str(), s.unplugged ? 1 : 0, s.foreignProduct);
     return out + buf;
 }
 

@@ -17,10 +17,14 @@
 //                          from the first block after the settings changed)
 //   fault none|error|timeout|stall|overflow|nodevice   how the bulk transfers complete
 //   unplugged 0|1          the device is gone: requests and submits fail with NO_DEVICE
+//   foreign PID            another gadget of the receiver's vendor number (0: none), listed
+//                          before the receiver, with a kernel driver bound to interface 0;
+//                          it answers no vendor request. Opening it, detaching its driver
+//                          or claiming it is logged like the receiver's requests.
 //
 // Control lines ("usb ..." in sim/control, and the test library):
 //   usb tone HZ DBFS | usb tones clear | usb noise DBFS | usb step HZ | usb rate HZ
-//   usb offsets G LP ATT | usb product PID | usb present 0|1
+//   usb offsets G LP ATT | usb product PID | usb foreign PID | usb present 0|1
 //   usb fault KIND        transfer errors (KIND none ends them)
 //   usb unplug | usb plug
 #include <cstdint>
@@ -49,6 +53,7 @@ struct UsbReceiverSettings {
     double stepHz = 0;
     std::string fault = "none";
     bool unplugged = false;
+    uint16_t foreignProduct = 0;
 };
 
 constexpr uint16_t kReceiverVendor = 0x1d50;

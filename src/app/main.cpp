@@ -1,6 +1,6 @@
 // ampctl: the controller of the amplifier. Start-up, the worker threads, orderly shutdown.
 #include "app/startup_threads.h"
-#include "amplifier/errors.h"
+#include "app/works_setup.h"
 #include "amplifier/filters.h"
 #include "amplifier/link.h"
 #include "amplifier/thermal.h"
@@ -26,7 +26,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -98,101 +97,88 @@ int main(int, char**)
     logErr("IXO MAV version %s\n", AMPCTL_VERSION);
     logSys(LOG_INFO, "IXO MAV version %s", AMPCTL_VERSION);
 
-    // The records main owns for the life of the process, all cleared.
-    auto works = std::make_unique<Works>();
-    auto setupRecord = std::make_unique<Orvosetup>();
-    auto serPar = std::make_unique<SerParam>();
-    auto spectrum = std::make_unique<SpectrumRecord>();
-    static std::mutex serMut, wsMut, sendMut;
-
+    // The records main owns for the life of the process.
+    auto records = buildWorksRecords();
+    Works* works = &records->works;
     FrameBuffer* fb = fbInit();
     setSlot(works->versione, AMPCTL_VERSION);
     works->fb = fb;
-    works->setup = setupRecord.get();
-    works->serPar = serPar.get();
-    works->serMut = &serMut;
-    works->wsMut = &wsMut;
-    works->sendMut = &sendMut;
-
-    InitGlobalVar(works.get());
     StepTune1 = 8;
     // The transceiver's readers reach the remote peer through the link remote/ installs.
     installPeerLink();
 
-    signalWorks = works.get();
+    signalWorks = works;
     struct sigaction action {};
     action.sa_handler = stopOnSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    InitErrorTable(works.get());
     removeStaleTempFiles();
-    ReadConfigFile(works.get());
-    InitMicroCmd(works.get());
-    ReadVentolaFile(works.get());
-    LoadTabFiltri(works.get());
-    readSetup(works.get());
-    LoadAllBankTable(works.get(), works->numBanco);
+    ReadConfigFile(works);
+    InitMicroCmd(works);
+    ReadVentolaFile(works);
+    LoadTabFiltri(works);
+    readSetup(works);
+    LoadAllBankTable(works, works->numBanco);
     works->antennaRowIdx = -1;
     ReadLanParam();
     logErr("ModeWorkIdx %i \n", works->interfaceMode.load());
 
-    works->spectrum = spectrum.get();
     loadPanelFonts();
 
-    if (isOn(works.get(), &Orvosetup::EnableGPIO))
-        startThread(thrGPIO, GPIO, works.get());
-    pauseWhileRunning(works.get(), 1000);
+    if (isOn(works, &Orvosetup::EnableGPIO))
+        startThread(thrGPIO, GPIO, works);
+    pauseWhileRunning(works, 1000);
 
-    postTinyCmd(works.get(), 197);
-    StartThreadLinear(works.get());
-    pauseWhileRunning(works.get(), 1000);
+    postTinyCmd(works, 197);
+    StartThreadLinear(works);
+    pauseWhileRunning(works, 1000);
 
     waitIXO = 10;
     works->lastActivity = monoMillis();
-    showPicture(works.get(), works->ampModel == '1' ? "start120" : "start");
+    showPicture(works, works->ampModel == '1' ? "start120" : "start");
 
     startInitThread = 1;
-    startThread(thInit, LoadThread, works.get());
-    pauseWhileRunning(works.get(), (waitIXO + 1) * 1000);
+    startThread(thInit, LoadThread, works);
+    pauseWhileRunning(works, (waitIXO + 1) * 1000);
     startInitThread = 0;
 
-    startThread(thDebug, LANInfoThread, works.get());
-    startThread(thAggFw, AggFWThread, works.get());
+    startThread(thDebug, LANInfoThread, works);
+    startThread(thAggFw, AggFWThread, works);
 
-    showPicture(works.get(), "statusB");
-    InitMenuOrvo(works.get());
+    showPicture(works, "statusB");
+    InitMenuOrvo(works);
     SerParam parameters;
-    LoadButtons(works.get(), parameters);
-    getParameters(&parameters, works.get());
+    LoadButtons(works, parameters);
+    getParameters(&parameters, works);
     works->frequency = parameters.frequency;
 
-    createAudioCodecs(works.get());
+    createAudioCodecs(works);
 
-    if (isOn(works.get(), &Orvosetup::EnableKeyb))
-        startThread(thrKey, keyb, works.get());
-    StartThreadSoket(works.get());
-    StartThreadHamlib(works.get());
-    StartThreadIXO(works.get());
+    if (isOn(works, &Orvosetup::EnableKeyb))
+        startThread(thrKey, keyb, works);
+    StartThreadSoket(works);
+    StartThreadHamlib(works);
+    StartThreadIXO(works);
 
-    if (isOn(works.get(), &Orvosetup::EnableWrite) || isOn(works.get(), &Orvosetup::EnableRead) ||
-        isOn(works.get(), &Orvosetup::EnableCAT) || isOn(works.get(), &Orvosetup::EnableFFT)) {
-        ExitThreadRemote(works.get());
-        pauseWhileRunning(works.get(), 2000);
-        StartThreadCommRemote(works.get());
-        pauseWhileRunning(works.get(), 2000);
+    if (isOn(works, &Orvosetup::EnableWrite) || isOn(works, &Orvosetup::EnableRead) ||
+        isOn(works, &Orvosetup::EnableCAT) || isOn(works, &Orvosetup::EnableFFT)) {
+        ExitThreadRemote(works);
+        pauseWhileRunning(works, 2000);
+        StartThreadCommRemote(works);
+        pauseWhileRunning(works, 2000);
         works->remoteActive = 1;
     }
 
-    StartThreadCATserial(works.get());
-    if (isOn(works.get(), &Orvosetup::EnableTime))
-        startThread(thrTime, timer, works.get());
+    StartThreadCATserial(works);
+    if (isOn(works, &Orvosetup::EnableTime))
+        startThread(thrTime, timer, works);
 
     while (works->running)
         sleepMs(1000);
 
-    shutDown(works.get());
+    shutDown(works);
     // The start-up threads end by themselves; wait for them so nothing outlives main.
     joinThread(thInit);
     joinThread(thDebug);

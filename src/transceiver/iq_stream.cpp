@@ -98,7 +98,10 @@ int fifoRequest(libusb_device_handle* h, uint16_t value, uint16_t index, unsigne
     return libusb_control_transfer(h, VENDOR_IN, 0xE1, value, index, &answer, 1, 0);
 }
 
-// Finds and opens the receiver (the first device of the vendor); false when the run ends.
+// Finds and opens the receiver: the first device with the receiver's vendor and product.
+// Other gadgets share the vendor number; they are left alone (never opened, their kernel
+// drivers stay bound). The refused receiver models end the run before they are opened.
+// False when the run ends.
 bool openReceiver(UsbSession& s)
 {
     libusb_device** list = nullptr;
@@ -122,6 +125,14 @@ bool openReceiver(UsbSession& s)
                libusb_get_bus_number(list[i]));
         if (desc.idVendor != usbVendorId)
             continue;
+        if (desc.idProduct == pidQ2 || desc.idProduct == pidQ1) {
+            logSys(LOG_ERR, desc.idProduct == pidQ2 ? "KRP Q2 " : "KRP Q1 ");
+            return false;
+        }
+        if (desc.idProduct != pidIxo) {
+            logSys(LOG_INFO, "%04x:%04x is not the receiver, left alone\n", desc.idVendor, desc.idProduct);
+            continue;
+        }
         if (libusb_open(list[i], &s.handle) != 0) {
             s.handle = nullptr;
             logErr("Cannot open KRP Device\n");
@@ -155,12 +166,7 @@ bool openReceiver(UsbSession& s)
             logErr("Serial read failed (%d)\n", n);
             return false;
         }
-        if (desc.idProduct == pidIxo)
-            logErr("KRP IXO ");
-        if (desc.idProduct == pidQ2 || desc.idProduct == pidQ1) {
-            logSys(LOG_ERR, desc.idProduct == pidQ2 ? "KRP Q2 " : "KRP Q1 ");
-            return false;
-        }
+        logErr("KRP IXO ");
         logErr("Serial: %-s\n", reinterpret_cast<const char*>(serial));
         logErr("Device caught\n");
         return true;
@@ -169,12 +175,15 @@ bool openReceiver(UsbSession& s)
     return false;
 }
 
-// Calibration, FIFO start and the four transfers; false when the run ends.
+// Calibration, the transforms, FIFO start and the four transfers; false when the run ends.
 bool startStream(UsbSession& s, IqReader& reader)
 {
     if (!readOffset(s.handle, 0x4028, "Global Offset", reader.globalOffset)
         || !readOffset(s.handle, 0x402C, "LP Offset", reader.lpOffset)
         || !readOffset(s.handle, 0x4030, "ATT Offset", reader.attOffset))
+        return false;
+    // Before the FIFO starts filling: planning takes a good fraction of a second.
+    if (!planIqSpectrum(reader))
         return false;
 
     unsigned char answer = 0;
@@ -273,7 +282,7 @@ bool iqBlockDone(IqReader& reader, IqTransfer& t, int status, int actualLength)
             if (--reader.divide <= 0) {
                 reader.divide = std::max(1, works->divideSetting.load());
                 if (works->wsConnected)
-                    fftCalc(t.samples.data(), static_cast<int>(count), works);
+                    fftCalc(reader, t.samples.data(), static_cast<int>(count));
             }
         }
     } else {
@@ -305,19 +314,23 @@ void cb_in(libusb_transfer* transfer)
     }
 }
 
-void fftCalc(const float* samples, int count, Works* works)
+bool planIqSpectrum(IqReader& reader)
 {
-    // One plan and table set per size, made on first use and kept for the life of the
-    // process; only the reader's thread uses them.
-    static FftWorkPtr small, large;
+    reader.fftSmall = createFftWork(FFT_POINTS_SMALL);
+    reader.fftLarge = createFftWork(FFT_POINTS_LARGE);
+    if (!reader.fftSmall || !reader.fftLarge)
+        return false;
+    logErr("Spectrum transforms planned (%d and %d points)\n", FFT_POINTS_SMALL, FFT_POINTS_LARGE);
+    return true;
+}
+
+void fftCalc(IqReader& reader, const float* samples, int count)
+{
+    Works* works = reader.works;
     const bool wide = setupSwitch(works->setup, &Orvosetup::Enable1600) != '0';
-    FftWorkPtr& work = wide ? large : small;
+    FftWork* work = (wide ? reader.fftLarge : reader.fftSmall).get();
     if (!work)
-        work = createFftWork(wide ? FFT_POINTS_LARGE : FFT_POINTS_SMALL);
-    if (!work) {
-        ExitIxoread(works);
         return;
-    }
     uint8_t line[SPECTRUM_LINE_MAX];
     const int length = fftLine(*work, samples, static_cast<size_t>(std::max(count, 0)), line);
     if (length > 0 && works->wsConnected)

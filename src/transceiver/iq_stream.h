@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transceiver/fft_line.h"
 #include "transceiver/usb_ids.h"
 
 struct Works;
@@ -22,7 +23,7 @@ constexpr int IQ_MAX_ERRORS = 10;                  // consecutive bad completion
 constexpr unsigned char IQ_ENDPOINT = 0x86;
 constexpr unsigned int IQ_TIMEOUT_MS = 2000;
 
-// One run of the reader: calibration, error count and spectrum countdown.
+// One run of the reader: calibration, error count, spectrum countdown and the transforms.
 struct IqReader {
     Works* works = nullptr;
     float globalOffset = 0;
@@ -33,6 +34,9 @@ struct IqReader {
     int divide = 1;      // completed blocks to the next spectrum line
     bool stop = false;   // completed transfers are no longer submitted again
     bool exited = false; // the common exit has run
+    // Both transform sizes, planned when the reader starts: planning measures for a good
+    // fraction of a second, which the transfers in flight could not wait for.
+    FftWorkPtr fftSmall, fftLarge;
 };
 
 // One of the transfers in flight, with its buffers.
@@ -56,11 +60,15 @@ size_t iqScale(const uint8_t* raw, int bytes, float gain, float* out);
 // transfer is to be submitted again.
 bool iqBlockDone(IqReader& reader, IqTransfer& transfer, int status, int actualLength);
 
+// Plans both transform sizes for the reader; false (what failed is logged) when either
+// cannot be made.
+bool planIqSpectrum(IqReader& reader);
 // Completion callback of the four transfers.
 void cb_in(libusb_transfer* transfer);
 // A spectrum line of the block's first 2048 or 4096 samples ("Enable1600" '0' or '1'),
-// sent to the connected peer. count is the number of float values (I and Q).
-void fftCalc(const float* samples, int count, Works* works);
+// sent to the connected peer, with the reader's plan of that size (none is made here: a
+// size not planned gives no line). count is the number of float values (I and Q).
+void fftCalc(IqReader& reader, const float* samples, int count);
 // The common end of the reader: error 5, "EnableFFT" '0', remoteThreadExited 1.
 void ExitIxoread(Works* works);
 // Thread body, started by StartIxoReadFFT while "EnableFFT" is '1'.

@@ -1,6 +1,8 @@
 #pragma once
-// USB identifiers of the maker's transceiver and receivers: one vendor; the sample stream
-// takes any product of it but the two refused receiver models.
+// USB identifiers of the maker's transceiver and receivers. The vendor number is shared
+// with many other open-hardware gadgets: the sample stream takes the device with this
+// vendor and the transceiver's product, refuses the two receiver models it cannot serve,
+// and leaves every other device alone.
 #include <cstdint>
 
 constexpr uint16_t usbVendorId = 0x1d50;

@@ -1,8 +1,7 @@
 #pragma once
-// Shared set-up of the fuzz targets: a scratch root for the settings files and a works
-// record as start-up leaves it.
-#include "amplifier/errors.h"
-#include "core/works.h"
+// Shared set-up of the fuzz targets: a scratch root for the settings files and the records
+// the program runs on, built as main builds them.
+#include "app/works_setup.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -49,11 +48,18 @@ inline void fail(const char* format, ...)
     std::abort();
 }
 
-inline std::unique_ptr<Works> freshWorks()
+// The program's records; used like a pointer to their works record.
+struct FreshWorks {
+    std::unique_ptr<WorksRecords> records = buildWorksRecords();
+    Works* get() const { return &records->works; }
+    Works* operator->() const { return get(); }
+    Works& operator*() const { return *get(); }
+};
+
+// The records as start-up leaves them once the board has answered (errors may be listed).
+inline FreshWorks freshWorks()
 {
-    auto works = std::make_unique<Works>();
-    InitGlobalVar(works.get());
-    InitErrorTable(works.get());
+    FreshWorks works;
     works->cpFlag = 0;
     return works;
 }

@@ -20,11 +20,7 @@ struct WsFuzzUnit {
         scratchRoot();
         std::filesystem::create_directories(scratchRoot() + "/emptybin");
         setenv("PATH", (scratchRoot() + "/emptybin").c_str(), 1);
-        works = freshWorks();
-        works->setup = &setup;
         initSetup(works.get());
-        works->sendMut = &sendMut;
-        works->wsMut = &wsMut;
         works->fb = fbCreateInMemory(48, 32, 4);
         pipe2(ser, O_NONBLOCK | O_CLOEXEC);
         pipe2(cat, O_NONBLOCK | O_CLOEXEC);
@@ -57,9 +53,7 @@ struct WsFuzzUnit {
         drain(ser[0]);
         drain(cat[0]);
     }
-    std::unique_ptr<Works> works;
-    Orvosetup setup{};
-    std::mutex sendMut, wsMut;
+    FreshWorks works = freshWorks();
     int ser[2] = {-1, -1};
     int cat[2] = {-1, -1};
 };

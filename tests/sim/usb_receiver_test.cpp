@@ -49,7 +49,7 @@ TEST(UsbReceiverSim, SettingsFileAndControlLines)
 
     EXPECT_EQ("", sim::applyControlText(targets, "usb tones clear\nusb tone 12000 -30\nusb tone -4500.5 -72\n"
                                                  "usb noise -100\nusb offsets 20 3.5 -12\nusb product 0x6151\n"
-                                                 "usb step 93.75\nusb fault timeout\nusb unplug\n"));
+                                                 "usb step 93.75\nusb fault timeout\nusb unplug\nusb foreign 0x6018\n"));
     // The file the stand-in reads holds exactly these settings.
     const sim::UsbReceiverSettings read = sim::parseReceiverSettings(readFile(sim::receiverSettingsPath(root)));
     ASSERT_EQ(2u, read.tones.size());
@@ -64,11 +64,12 @@ TEST(UsbReceiverSim, SettingsFileAndControlLines)
     EXPECT_EQ(93.75, read.stepHz);
     EXPECT_EQ("timeout", read.fault);
     EXPECT_TRUE(read.unplugged);
+    EXPECT_EQ(0x6018, read.foreignProduct);
     EXPECT_EQ(sim::formatReceiverSettings(receiver.settings()), sim::formatReceiverSettings(read));
 
     // Bad lines change nothing and say what is wrong; without a receiver the line is refused.
     for (const char* bad : {"usb tone 1000", "usb tone 1000 3", "usb fault sometimes", "usb product 0x10000",
-                            "usb rate 10", "usb", "usb present 2"})
+                            "usb rate 10", "usb", "usb present 2", "usb foreign x"})
         EXPECT_NE("", sim::applyControlLine(targets, bad)) << bad;
     EXPECT_EQ(sim::formatReceiverSettings(read), sim::formatReceiverSettings(receiver.settings()));
     EXPECT_NE("", sim::applyControlLine(sim::ControlTargets{}, "usb plug"));

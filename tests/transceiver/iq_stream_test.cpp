@@ -13,6 +13,8 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -127,6 +129,68 @@ TEST(IqStream, ElevenBadCompletionsStopResubmission)
     ReaderFixture g;
     g.reader.stop = true;
     EXPECT_FALSE(g.complete(1));
+}
+
+// The line sizes of the "SP" chunks a peer socket received since the last call (the
+// chunks' total field, one per line), draining it.
+std::vector<uint32_t> linesSent(int fd)
+{
+    std::vector<uint32_t> totals;
+    unsigned char chunk[14 + 512];
+    for (;;) {
+        const ssize_t n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT | MSG_WAITALL);
+        if (n <= 0)
+            return totals;
+        EXPECT_EQ(static_cast<ssize_t>(sizeof chunk), n);
+        EXPECT_EQ('S', chunk[4]);
+        EXPECT_EQ('P', chunk[5]);
+        const uint32_t total = static_cast<uint32_t>(chunk[6]) << 24 | static_cast<uint32_t>(chunk[7]) << 16
+            | static_cast<uint32_t>(chunk[8]) << 8 | chunk[9];
+        const uint32_t offset = static_cast<uint32_t>(chunk[10]) << 24 | static_cast<uint32_t>(chunk[11]) << 16
+            | static_cast<uint32_t>(chunk[12]) << 8 | chunk[13];
+        if (offset == 0)
+            totals.push_back(total);
+    }
+}
+
+TEST(IqStream, SpectrumLinesUseThePlansMadeAtReaderStartNeverPlanInTheCallback)
+{
+    ReaderFixture f;
+    int peer[2] = {-1, -1};
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, peer));
+    std::mutex sendMut;
+    f.works->sendMut = &sendMut;
+    f.works->wsSock = peer[0];
+    f.works->wsConnected = 1;
+    f.works->divideSetting = 1;
+    setSetupSwitch(f.setup.get(), &Orvosetup::Enable1600, '0');
+
+    // A reader whose transforms were not planned makes no line, and does not plan one in
+    // the completion callback either.
+    EXPECT_TRUE(f.complete(1 << 20));
+    EXPECT_FALSE(f.reader.fftSmall);
+    EXPECT_FALSE(f.reader.fftLarge);
+    EXPECT_TRUE(linesSent(peer[1]).empty());
+
+    // The reader's start plans both sizes; the blocks then use those very plans, for
+    // either size, switched between two blocks.
+    ASSERT_TRUE(planIqSpectrum(f.reader));
+    ASSERT_TRUE(f.reader.fftSmall && f.reader.fftLarge);
+    EXPECT_EQ(FFT_POINTS_SMALL, fftWorkPoints(*f.reader.fftSmall));
+    EXPECT_EQ(FFT_POINTS_LARGE, fftWorkPoints(*f.reader.fftLarge));
+    const FftWork* small = f.reader.fftSmall.get();
+    const FftWork* large = f.reader.fftLarge.get();
+    EXPECT_TRUE(f.complete(1 << 20));
+    setSetupSwitch(f.setup.get(), &Orvosetup::Enable1600, '1');
+    EXPECT_TRUE(f.complete(1 << 20));
+    setSetupSwitch(f.setup.get(), &Orvosetup::Enable1600, '0');
+    EXPECT_TRUE(f.complete(1 << 20));
+    EXPECT_EQ((std::vector<uint32_t>{854, 1706, 854}), linesSent(peer[1]));
+    EXPECT_EQ(small, f.reader.fftSmall.get());
+    EXPECT_EQ(large, f.reader.fftLarge.get());
+    f.works->wsConnected = 0;
+    close(peer[0]);
+    close(peer[1]);
 }
 
 TEST(IqStream, CommonExitRaisesErrorFiveAndAsksForARestart)

@@ -1,7 +1,10 @@
 // The real ampctl following a simulated transceiver: the FT-817's frequency across a band
 // edge, its silence and garbage; the maker's transceiver's VFOs, a keyed transmit that
 // starts a search on its carrier, the tune key's carrier request, the recall of the stored
-// tune on the way back, and its spectrum on the plot.
+// tune on the way back, its spectrum on the plot, and the manual-tune carrier's gating: it
+// waits for the amplifier's answer to "AN", and once stopped it holds off the automatic
+// tune of the next transmission.
+#include "platform/clock.h"
 #include "trx_station.h"
 
 #include <gtest/gtest.h>
@@ -240,4 +243,89 @@ TEST(TransceiverE2E, TuneKeyAsksForTheCarrierAndTheSpectrumViewsShowTheToneInPla
     EXPECT_NEAR(111, narrow.y, 2);
 }
 
+// Whether the board's replies since `from` hold `text` (CRC digits left out).
+bool boardReplied(const std::vector<sim::WireEntry>& log, size_t from, const std::string& text)
+{
+    for (size_t i = from; i < log.size(); ++i)
+        if (!log[i].toBoard && log[i].frame.size() > 2 && log[i].frame.compare(2, std::string::npos, text) == 0)
+            return true;
+    return false;
+}
+
+// Presses a key until the controller logs `line` for it: on a loaded machine a short press
+// can pass between two polls of the buttons. At most three presses, each waited for.
+bool pressLogged(TrxStation& s, int key, const std::string& line)
+{
+    const size_t before = s.stderrCount(line);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!s.unit().pressButton(key, 200))
+            return false;
+        if (s.ctl().waitForStderr(line, 5, before + 1))
+            return true;
+    }
+    return false;
+}
+
+size_t makerCount(TrxStation& s, const std::string& command)
+{
+    const std::vector<std::string> c = s.ports().makerState().commands();
+    return static_cast<size_t>(std::count(c.begin(), c.end(), command));
+}
+
+TEST(TransceiverE2E, ManualCarrierWaitsForTheAnReplyAndOnceStoppedHoldsOffTheAutomaticTune)
+{
+    TrxStation s("e2e-ixo-carrier", sim::SerialTransceiver::Maker, TWO_BANDS_IXO, "AutoTuneMode: 1\n");
+    ASSERT_TRUE(s.waitForScreenLoop()) << s.ctl().stderrText();
+    ASSERT_TRUE(s.waitForHost("FA00014070000;", 0, 20)) << s.ctl().stderrText();
+    ASSERT_EQ("", s.control("trx power 0.2"));
+    // Status byte 0 bit 0: the carrier key first sends the amplifier "AN0;". The board lets
+    // the first two go unanswered, so its answer comes only with the third, seconds later.
+    ASSERT_EQ("", s.control("reading byte0 1"));
+    sleep(1);
+    ASSERT_EQ("", s.control("fault silence count 2 command AN"));
+
+    // Tune bar, manual tune bar, its transmit key.
+    const size_t m = s.mark();
+    ASSERT_TRUE(pressLogged(s, 4, "key 4 on bar 0: tune bar")) << s.ctl().stderrText();
+    ASSERT_TRUE(pressLogged(s, 6, "key 6 on bar 3: manual tune")) << s.ctl().stderrText();
+    ASSERT_TRUE(pressLogged(s, 6, "key 6 on bar 4: transmit")) << s.ctl().stderrText();
+    // The carrier is asked for only once the board has answered "AN0;": whenever the
+    // transceiver has been asked (looked at first), the answer is already on the wire.
+    bool asked = false;
+    for (double waited = 0; waited < 30 && !asked; waited += 0.05) {
+        asked = makerCount(s, "TX2") > 0;
+        const std::vector<sim::WireEntry> log = s.unit().wireLog();
+        if (asked) {
+            EXPECT_TRUE(boardReplied(log, m, "AN0;")) << "carrier asked for before the amplifier answered AN";
+        }
+        usleep(50000);
+    }
+    ASSERT_TRUE(asked) << s.ctl().stderrText();
+    EXPECT_GE(s.hostCount("AN0;", m), 3u) << "the two unanswered AN0 were sent again";
+    EXPECT_TRUE(s.ctl().waitForStderr("SENT IXO TX2...", 5));
+
+    // The carrier stopped with the same key: "RX;" to the transceiver. The operator keys
+    // at once; the automatic tune of that transmission waits 30 frames of it (each frame
+    // sleeps 60 ms), so the search's first command ("MP1;") comes no sooner than 1.8 s
+    // after the key.
+    const size_t searches = s.stderrCount("START AUTO TUNE");
+    ASSERT_TRUE(pressLogged(s, 6, "key 6 on bar 4: transmit")) << s.ctl().stderrText();
+    ASSERT_TRUE(waitForMakerCommand(s, "RX", 1, 15)) << s.ctl().stderrText();
+    ASSERT_TRUE(s.ctl().waitForStderr("SENT IXO RX...", 5));
+    const size_t keyed = s.mark();
+    const double tKeyed = monoSeconds();
+    ASSERT_EQ("", s.control("trx tx on"));
+    ASSERT_TRUE(s.ctl().waitForStderr("START AUTO TUNE", 30, searches + 1)) << s.ctl().stderrText();
+    ASSERT_TRUE(s.waitForHost("MP1;", keyed, 10)) << "the search's first command on the wire";
+    double tSearch = -1;
+    const std::vector<sim::WireEntry> log = s.unit().wireLog();
+    for (size_t i = keyed; i < log.size() && tSearch < 0; ++i)
+        if (log[i].toBoard && log[i].frame.size() > 2 && log[i].frame.compare(2, std::string::npos, "MP1;") == 0)
+            tSearch = log[i].t;
+    ASSERT_GT(tSearch, 0) << "the search's first command on the wire";
+    EXPECT_GE(tSearch - tKeyed, 1.5) << "the search started before the stopped carrier's hold-off ran out";
+    ASSERT_EQ("", s.control("trx tx off"));
+}
+
 } // namespace
+

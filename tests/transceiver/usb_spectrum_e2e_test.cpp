@@ -1,7 +1,9 @@
 // The real ampctl streaming from the simulated USB receiver (the libusb stand-in of the
 // simulated unit), its spectrum lines read by a remote peer as "SP" frames: tones at their
-// bins and levels for both transform sizes, the divider, and the reader's end and restart
-// when the transfers fail or the receiver leaves the bus.
+// bins and levels for both transform sizes, the divider, the reader's end and restart when
+// the transfers fail or the receiver leaves the bus, and its start-up on the bus: only the
+// receiver is taken (not another gadget of its vendor number), the transforms are planned
+// before the stream starts, and the FIFO is stopped, initialised and enabled in order.
 #include "controller_process.h"
 #include "remote/hamlib_test_util.h"
 #include "remote/ws_peer.h"
@@ -24,13 +26,14 @@ namespace {
 constexpr double RATE = 192000;
 constexpr float GLOBAL_OFFSET = 15.4f;  // 6 dB of gain in the controller's scaling
 
-// A simulated unit with the receiver and the controller started on it with the USB
-// spectrum on.
+// A simulated unit with the receiver (and, with foreignProduct, another gadget of its
+// vendor number) and the controller started on it with the USB spectrum on.
 struct UsbStation {
-    explicit UsbStation(const std::string& name, const std::string& setupExtra)
+    UsbStation(const std::string& name, const std::string& setupExtra, uint16_t foreignProduct = 0)
         : unit(freshTempDir(name)), port(hamlibtest::freePort())
     {
         sim::UsbReceiverSettings s;
+        s.foreignProduct = foreignProduct;
         s.rate = RATE;
         s.globalOffset = GLOBAL_OFFSET;
         s.noiseDbfs = -110;
@@ -300,4 +303,65 @@ TEST(UsbSpectrumE2e, TransferErrorsAndUnplugEndTheReaderForTheRemoteRestart)
     ASSERT_TRUE(st.ctl->waitForStderr(">>> RESTART REMOTE: 1 1", 10, 3)) << st.ctl->stderrText();
     ASSERT_TRUE(st.ctl->waitForStderr("Global Offset out of range, 0 used", 20)) << st.ctl->stderrText();
     ASSERT_TRUE(st.ctl->waitForStderr("SYN transfer starting", 20, 3)) << st.ctl->stderrText();
+}
+
+// Position of the first line of the log after `from` that starts with `text` (npos: none).
+size_t logLine(const std::string& log, const std::string& text, size_t from = 0)
+{
+    for (size_t at = log.find(text, from); at != std::string::npos; at = log.find(text, at + 1))
+        if (at == 0 || log[at - 1] == '\n')
+            return at;
+    return std::string::npos;
+}
+
+TEST(UsbSpectrumE2e, OnlyTheReceiverIsTakenPlannedAndItsFifoStartedBeforeTheStream)
+{
+    // A debug probe of the same vendor number (product 0x6018, its kernel driver bound) is
+    // listed before the receiver.
+    UsbStation st("usb-foreign", "Divide: 1\nEnable1600: 0\n", 0x6018);
+    st.setTones({{12000, -30}});
+    ASSERT_TRUE(st.ctl->waitForStderr("SYN transfer starting", 60)) << st.ctl->stderrText();
+    wstest::Peer peer(st.port);
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(peer.login("quintabrezza"));
+    ASSERT_TRUE(lineWithPeak(peer, 854, lineIndex(2048, 12000), 15)) << "the receiver streams";
+
+    const std::string log = readFile(st.unit.path("sim/usb.log"));
+    EXPECT_EQ(std::string::npos, log.find("1d50:6018")) << "the other gadget was touched:\n" << log;
+    EXPECT_EQ(std::string::npos, log.find("detach")) << log;
+    EXPECT_NE(std::string::npos, logLine(log, "open 1d50:6150")) << log;
+    EXPECT_TRUE(st.ctl->waitForStderr("1d50:6018 is not the receiver, left alone", 1));
+    // The FIFO stopped, initialised, then enabled (answered 0xE9), and only then streaming.
+    const size_t stop = logLine(log, "control C0 E1 0000 E900 1 -> 1");
+    const size_t init = logLine(log, "control C0 E1 0000 E800 1 -> 1", stop);
+    const size_t enable = logLine(log, "control C0 E1 0001 E900 1 -> 1", init);
+    const size_t stream = logLine(log, "stream", enable);
+    ASSERT_NE(std::string::npos, stop) << log;
+    EXPECT_NE(std::string::npos, init) << log;
+    EXPECT_NE(std::string::npos, enable) << log;
+    EXPECT_NE(std::string::npos, stream) << log;
+    EXPECT_EQ(0u, st.stderrCount("Enable SYN failed"));
+    // Both transforms planned before the FIFO starts filling, not when the first line is due.
+    const std::string err = st.ctl->stderrText();
+    const size_t planned = err.find("Spectrum transforms planned (2048 and 4096 points)");
+    ASSERT_NE(std::string::npos, planned) << err;
+    EXPECT_LT(planned, err.find("Stop FIFO"));
+
+    // The receiver leaves the bus; the restart finds only the other gadget and leaves it
+    // alone as well. (The error key restarts the remote group only once start-up has
+    // finished, which the screen loop's start tells.)
+    ASSERT_TRUE(st.ctl->waitForStderr("Timer thread started", 60)) << st.ctl->stderrText();
+    ASSERT_EQ("", st.unit.usbReceiver().apply({"present", "0"}));
+    ASSERT_TRUE(st.waitForError5(1)) << st.ctl->stderrText();
+    // The error key (pressed again if a loaded machine let the press pass between polls).
+    bool restarted = false;
+    for (int press = 0; press < 3 && !restarted; ++press) {
+        ASSERT_TRUE(st.unit.pressButton(1, 200));
+        restarted = st.ctl->waitForStderr(">>> RESTART REMOTE: 1 1", 10);
+    }
+    ASSERT_TRUE(restarted) << st.ctl->stderrText();
+    ASSERT_TRUE(st.ctl->waitForStderr("Cannot find KRP Device", 20)) << st.ctl->stderrText();
+    const std::string after = readFile(st.unit.path("sim/usb.log"));
+    EXPECT_EQ(std::string::npos, after.find("1d50:6018")) << after;
+    EXPECT_EQ(std::string::npos, after.find("detach")) << after;
 }
