@@ -3,6 +3,7 @@
 #include "amplifier/errors.h"
 #include "core/setup.h"
 #include "core/works.h"
+#include "remote/ws_frames.h"
 #include "transceiver/iq_stream.h"
 
 #include <gtest/gtest.h>
@@ -156,6 +157,7 @@ std::vector<uint32_t> linesSent(int fd)
 TEST(IqStream, SpectrumLinesUseThePlansMadeAtReaderStartNeverPlanInTheCallback)
 {
     ReaderFixture f;
+    installPeerLink(); // the spectrum lines reach the peer as in the program
     int peer[2] = {-1, -1};
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, peer));
     std::mutex sendMut;
