@@ -1,7 +1,6 @@
 // endurance: the endurance campaign runner (see README.md, "Endurance campaign").
 #include "campaign.h"
 
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +27,7 @@ void usage(FILE* out)
 
 std::string absolute(const std::string& path)
 {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+    return std::filesystem::weakly_canonical(path).string();
 }
 
 } // namespace
