@@ -106,7 +106,9 @@ void RemotePeer::session()
         }
         if (frame->tag == "ST")
             lastStatus_ = monoSeconds();
-        else if (frame->tag == "SO" && frame->longForm && !peer.send(wstest::longFrame("SO", frame->data)))
+        else
+            lastOther_ = monoSeconds();
+        if (frame->tag == "SO" && frame->longForm && !peer.send(wstest::longFrame("SO", frame->data)))
             return;
     }
 }

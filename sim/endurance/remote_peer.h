@@ -29,6 +29,9 @@ public:
 
     // Monotonic seconds of the last status frame (0: none yet on this connection).
     double lastStatus() const { return lastStatus_.load(); }
+    // Monotonic seconds of the last frame of another kind (audio, spectrum, parameters:
+    // sent by other threads than the screen loop).
+    double lastOther() const { return lastOther_.load(); }
     // Logged in, reading, and not stalled.
     bool reading() const { return reading_.load(); }
     int logins() const { return logins_.load(); }
@@ -45,7 +48,7 @@ private:
     const int port_;
     const std::string password_;
     std::atomic<bool> stop_{false};
-    std::atomic<double> lastStatus_{0}, halfCloseSeconds_{0};
+    std::atomic<double> lastStatus_{0}, lastOther_{0}, halfCloseSeconds_{0};
     std::atomic<bool> reading_{false};
     std::atomic<int> logins_{0};
     mutable std::mutex mutex_;

@@ -4,6 +4,7 @@
 // lines, and the plot.
 #include "endurance/controller_log.h"
 #include "endurance/fault_table.h"
+#include "endurance/panel_model.h"
 #include "endurance/plot.h"
 #include "endurance/settings_check.h"
 
@@ -156,6 +157,52 @@ TEST(EndurancePlot, WritesAPngOfOnePanelPerSeries)
     EXPECT_EQ(10u + 3 * 150 + 40, be32(20)) << "three panels stacked";
     EXPECT_NE("", endurance::writePlot(dir + "/no/such/dir/plot.png", panels, {}, 20));
     std::filesystem::remove_all(dir);
+}
+
+} // namespace
+
+namespace {
+
+// From every bar the runner may find itself on, its way home reaches the main bar, and the
+// menu edits land on the values the menu sets.
+TEST(EndurancePanel, EveryBarLeadsHomeAndEditsPredictTheSavedValue)
+{
+    for (int bar = 0; bar <= 12; ++bar) {
+        int at = bar;
+        for (int step = 0; step < 4 && at != 0; ++step)
+            at = endurance::barAfter(at, endurance::homeKey(at));
+        EXPECT_EQ(0, at) << "from bar " << bar;
+    }
+    // The paths the runner takes: menu (5), edit (6), save (6), back (1); tune, manual,
+    // save bar, SAVE.
+    EXPECT_EQ(1, endurance::barAfter(0, 5));
+    EXPECT_EQ(2, endurance::barAfter(1, 6));
+    EXPECT_EQ(2, endurance::barAfter(2, 5));
+    EXPECT_EQ(1, endurance::barAfter(2, 6));
+    EXPECT_EQ(0, endurance::barAfter(1, 1));
+    EXPECT_EQ(3, endurance::barAfter(0, 4));
+    EXPECT_EQ(4, endurance::barAfter(3, 6));
+    EXPECT_EQ(8, endurance::barAfter(4, 1));
+    EXPECT_EQ(3, endurance::barAfter(8, 6));
+    EXPECT_EQ(0, endurance::barAfter(0, 6)) << "the view key stays on the main bar";
+
+    // The shorter way round the 32 items, both ways and across the wrap.
+    EXPECT_EQ(4, endurance::menuKeyTowards(0, 16));
+    EXPECT_EQ(3, endurance::menuKeyTowards(0, 18));
+    EXPECT_EQ(4, endurance::menuKeyTowards(30, 2));
+    EXPECT_EQ(3, endurance::menuKeyTowards(2, 30));
+
+    const endurance::MenuItem toggle{19, "TempMode", 0}, release{21, "Peak_Time", 10};
+    EXPECT_EQ("1", endurance::valueAfter(toggle, "0", 1, true));
+    EXPECT_EQ("0", endurance::valueAfter(toggle, "1", 1, false));
+    EXPECT_EQ("1", endurance::valueAfter(toggle, "1", 2, true));
+    EXPECT_EQ("330", endurance::valueAfter(release, "300", 3, true));
+    EXPECT_EQ("0", endurance::valueAfter(release, "10", 3, false)) << "not below 0";
+    EXPECT_EQ("5000", endurance::valueAfter(release, "4990", 2, true)) << "not above 5000";
+    for (const endurance::MenuItem& m : endurance::editedMenuItems()) {
+        EXPECT_GE(m.index, 0);
+        EXPECT_LT(m.index, 32);
+    }
 }
 
 } // namespace
