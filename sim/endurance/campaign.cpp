@@ -106,6 +106,7 @@ private:
     void restart(const std::string& why);
     void checkFiles(const std::string& when);
     void tick();
+    void saveStacks();
     bool waitFor(const std::function<bool()>& pred, double seconds);
     void pause(double seconds) { waitFor([] { return false; }, seconds); }
     // Marks the log's next seconds as under faults and actions (3 s of settling after each).
@@ -347,9 +348,11 @@ void Campaign::tick()
     if (ctl_ && upSince_ > 0 && peer_->reading() && peer_->lastStatus() > 0) {
         const double last = peer_->lastStatus();
         const double gap = monoSeconds() - last;
-        if (gap > deadline(1.0) && peer_->lastOther() - last > deadline(1.0))
+        if (gap > deadline(1.0) && peer_->lastOther() - last > deadline(1.0)) {
+            saveStacks();
             throw Broken("no status frame reached the peer for " + std::to_string(gap) +
-                         " s while other frames did: the screen loop presented no frame");
+                         " s while other frames did: the screen loop presented no frame (stacks in stacks.txt)");
+        }
         if (gap > deadline(10.0))
             throw Broken("no frame at all reached the peer for " + std::to_string(gap) + " s");
         longestFrameGap_ = std::max(longestFrameGap_, gap);
@@ -392,6 +395,18 @@ void Campaign::tick()
         ctl_->kill();
         throw Interrupted{};
     }
+}
+
+// The controller's threads' stacks into <out>/stacks.txt, when gdb is there: what a thread
+// that stopped is waiting for.
+void Campaign::saveStacks()
+{
+    if (!ctl_ || access("/usr/bin/gdb", X_OK) != 0)
+        return;
+    const std::string command = "/usr/bin/gdb -batch -p " + std::to_string(ctl_->pid()) +
+                                " -ex 'thread apply all bt 20' > '" + o_.outDir + "/stacks.txt' 2>&1";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "endurance: gdb could not read the controller's stacks\n");
 }
 
 bool Campaign::waitFor(const std::function<bool()>& pred, double seconds)
