@@ -54,6 +54,10 @@ void ControllerLog::restart()
 
 void ControllerLog::line(std::string_view l, double now)
 {
+    // A blank line is no line of the log: a simulated unit's copy of a system log message
+    // that carried its own line end ends in one.
+    if (l.empty())
+        return;
     ++total_;
     const size_t second = now < 0 ? 0 : static_cast<size_t>(now);
     if (perSecond_.size() <= second)

@@ -5,7 +5,7 @@
 // "Del ERROR: N: 1 err:9", "Del temp err: 4 (0 , 1)"), the keys the button dispatcher took
 // ("key 6 on bar 0: ..."), sanitizer reports, and the number of lines in each second with
 // the lines that make them (digits folded, so "BUFFER Wsocket 1234" and "... 1250" count
-// as one kind of line).
+// as one kind of line; blank lines are not counted).
 #include <cstddef>
 #include <map>
 #include <set>

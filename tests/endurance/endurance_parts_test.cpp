@@ -29,7 +29,7 @@ TEST(EnduranceLog, FollowsTheErrorListKeysAndReportsAcrossCutLines)
     EXPECT_EQ(std::set<int>{9}, log.errors()) << "a cut line waits for its end";
     log.feed(" 2 err:10\nAdd: N: 3 err:4\nkey 6 on bar 0: view\nkey 1 (long) on bar 1: back\n", 0.7);
     EXPECT_EQ((std::set<int>{4, 9, 10}), log.errors());
-    log.feed("Del ERROR: N: 2 err:9\nDel temp err: 4 (1 , 2)\n", 1.5);
+    log.feed("Del ERROR: N: 2 err:9\n\nDel temp err: 4 (1 , 2)\n", 1.5);
     EXPECT_EQ(std::set<int>{10}, log.errors());
     // "err:1" is not "err:10": the whole number counts.
     log.feed("Del ERROR: N: 1 err:1\n", 1.6);
@@ -49,7 +49,7 @@ TEST(EnduranceLog, FollowsTheErrorListKeysAndReportsAcrossCutLines)
     log.feed("==12==ERROR: AddressSanitizer: heap-use-after-free on address\n", 2.1);
     EXPECT_NE(std::string::npos, log.sanitizerLine().find("heap-use-after-free"));
 
-    // Lines per second of the campaign, and the kinds that make them.
+    // Lines per second of the campaign (the blank line not among them), and the kinds.
     ASSERT_EQ(3u, log.linesPerSecond().size());
     EXPECT_EQ(6u, log.linesPerSecond()[0]);
     EXPECT_EQ(3u, log.linesPerSecond()[1]);
