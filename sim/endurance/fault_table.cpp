@@ -18,6 +18,11 @@ const std::vector<FaultKind>& faultKinds()
         {"soundcard-absent", Recovery::ErrorKey, "soundcard absent", "soundcard present", PeerAction::None, {9, 10}, 2, 6},
         // The maker's transceiver stops streaming.
         {"transceiver-stream-stop", Recovery::StreamForwards, "trx rate 0 0", "trx rate 10 10", PeerAction::None, {}, 1, 5},
+        // Serial adapters pulled out and put back: the transceiver link and the CAT port.
+        {"transceiver-port-hangup", Recovery::ErrorKey, "trx unplug", "trx plug", PeerAction::None, {8}, 2, 6},
+        {"cat-port-hangup", Recovery::ErrorKey, "cat unplug", "cat plug", PeerAction::None, {20}, 2, 6},
+        // The transceiver stops in the middle of a message, then streams again.
+        {"transceiver-cut-mid-frame", Recovery::StreamForwards, "trx cut", "trx resume", PeerAction::None, {}, 1, 5},
         // The remote peer.
         {"peer-stall", Recovery::PeerServed, "", "", PeerAction::Stall, {}, 2, 8},
         {"peer-half-close", Recovery::PeerClosed, "", "", PeerAction::HalfClose, {}, 0, 0},

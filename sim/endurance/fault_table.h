@@ -9,7 +9,7 @@
 //   StreamForwards the transceiver's parameter frames reach the peer again
 //   PeerServed     the peer is served again (logged in, status frames coming)
 //   PeerClosed     the unit closes a connection the peer half-closed, then serves again
-// A new kind of fault (a serial hang-up, a late FT-817 reply) is one more row.
+// A new kind of fault is one more row.
 #include <string>
 #include <vector>
 

@@ -115,6 +115,12 @@ std::string lanConnectionName(Works* works)
     return std::string(works->lanConnection, strnlen(works->lanConnection, sizeof works->lanConnection));
 }
 
+std::string remotePasswordText(Works* works)
+{
+    std::lock_guard<std::mutex> lock(works->remotePasswordMutex);
+    return std::string(works->remotePassword, strnlen(works->remotePassword, sizeof works->remotePassword));
+}
+
 AmpIdentity ampIdentity(Works* works)
 {
     AmpIdentity id;

@@ -270,7 +270,10 @@ void clearSetupValues(Works* works)
 void initSetup(Works* works)
 {
     InitGlobalVar(works);
-    setSlot(works->remotePassword, REMOTE_DEFAULT_PASSWORD);
+    {
+        std::lock_guard<std::mutex> lock(works->remotePasswordMutex);
+        setSlot(works->remotePassword, REMOTE_DEFAULT_PASSWORD);
+    }
     Orvosetup* s = works->setup;
     // Every slot starts as '1'; text slots keep their terminating zero. The record is
     // filled a byte at a time through the switches' atomic access: the factory default

@@ -333,7 +333,10 @@ struct Works {
     // Remote operation
     Relaxed<int32_t> wsSock;
     Relaxed<uint8_t> wsConnected;
+    // The remote password: written at start-up and again by the factory default while the
+    // link threads may read it; under remotePasswordMutex, readers copy (remotePasswordText).
     char remotePassword[13] = {};
+    std::mutex remotePasswordMutex;
     char serverAddr[16] = {};
     Relaxed<int16_t> tcpPort;
     Relaxed<uint8_t> remoteActive;
@@ -426,6 +429,8 @@ void setFatalError(Works* works, int32_t code, const char* text);
 std::string fatalErrorMessage(Works* works);
 // A copy of the network connection's name.
 std::string lanConnectionName(Works* works);
+// A copy of the remote password.
+std::string remotePasswordText(Works* works);
 // A copy of the amplifier's identity blocks and firmware version, taken under identityMutex.
 struct AmpIdentity {
     uint8_t ee0[32] = {};

@@ -9,6 +9,7 @@
 #include "remote/ws_inbound.h"
 #include "remote/ws_socket.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -125,10 +126,11 @@ bool handshake(Works* works, WsByteReader& reader, int fd, const std::string& ke
 bool sendPassword(Works* works, int fd)
 {
     std::array<unsigned char, 6 + sizeof works->remotePassword> frame{};
-    const size_t length = strnlen(works->remotePassword, sizeof works->remotePassword - 1);
+    const std::string password = remotePasswordText(works);
+    const size_t length = std::min(password.size(), sizeof works->remotePassword - 1);
     frame[0] = 0x81;
     frame[1] = static_cast<unsigned char>(length);  // mask bit clear, key of zeros
-    std::memcpy(frame.data() + 6, works->remotePassword, length);
+    std::memcpy(frame.data() + 6, password.data(), length);
     return wsWriteAll(fd, frame.data(), length + 6) == static_cast<long>(length + 6);
 }
 

@@ -42,7 +42,7 @@ int passwordFrame(WsConnection& c, const WsFrame& frame)
     const std::span<const unsigned char> received = frame.payload();
     // The attempt is logged, never a password: neither the expected one nor what was sent
     // (a mistyped password is most of the secret).
-    if (!wsPasswordMatches(works->remotePassword, received)) {
+    if (!wsPasswordMatches(remotePasswordText(works).c_str(), received)) {
         logSys(LOG_ERR, "wrong password (%d characters): connection ended", static_cast<int>(received.size()));
         return -1;
     }

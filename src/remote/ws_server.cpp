@@ -254,9 +254,9 @@ void work(Server& server, Session& slot)
 
 } // namespace
 
-bool wsDefaultPasswordInUse(const Works* works)
+bool wsDefaultPasswordInUse(Works* works)
 {
-    return std::strncmp(works->remotePassword, REMOTE_DEFAULT_PASSWORD, sizeof works->remotePassword) == 0;
+    return remotePasswordText(works) == REMOTE_DEFAULT_PASSWORD;
 }
 
 void* Wsocket(void* arg)

@@ -15,4 +15,4 @@ constexpr int WS_PENDING_MAX = 8;
 
 // Whether the server's password is the one every unit starts with (anyone who knows the
 // default can operate the unit).
-bool wsDefaultPasswordInUse(const Works* works);
+bool wsDefaultPasswordInUse(Works* works);

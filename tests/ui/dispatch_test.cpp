@@ -12,6 +12,7 @@
 #include "tuner/autotune.h"
 #include "tuner/tune_word.h"
 #include "tuner/tuner_files.h"
+#include "core/threads.h"
 #include "ui/dispatch.h"
 #include "ui/labels.h"
 #include "ui/layout.h"
@@ -47,6 +48,9 @@ struct KeyFixture {
         works->lastActivity = monoMillis();
         InitMenuOrvo(works.get());
     }
+    // A long VIEW starts the transceiver link for the status page: it ends at once here
+    // (running is 0) and is joined before the records it reads go.
+    ~KeyFixture() { joinThread(thrSer); }
     int press(int key, int flags = 0) { return DecodeTasto(works.get(), key, flags); }
     // The link thread's part: the tune starts and ends the keys asked for.
     void serveTune() { ServeTuneRequests(works.get()); }
