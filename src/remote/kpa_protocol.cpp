@@ -13,18 +13,7 @@
 
 namespace {
 
-// Error codes of the unit's list, by the fault kind ^SF reports for them.
-constexpr int ERR_TEMP1_RECOVERED = 0;
-constexpr int ERR_HIGH_SWR = 1;
-constexpr int ERR_TEMP1_HIGH = 2;
-constexpr int ERR_INPUT_POWER = 3;
-constexpr int ERR_TUNE_TIMEOUT = 12;
-constexpr int ERR_TUNE_SWR = 13;
-constexpr int ERR_BOARD_FAULT = 15;  // detail: the board's fault name
-constexpr int ERR_TUNE_MAX_SWR = 18;
-constexpr int ERR_TEMP2_RECOVERED = 21;
-constexpr int ERR_TEMP2_HIGH = 22;
-
+// The fault kind ^SF reports for a code of the unit's error list.
 int faultKind(Works* works, int code)
 {
     switch (code) {
@@ -35,10 +24,10 @@ int faultKind(Works* works, int code)
         return KPA_FAULT_TEMPERATURE;
     case ERR_HIGH_SWR:
         return KPA_FAULT_SWR;
-    case ERR_INPUT_POWER:
+    case ERR_POWER_IN:
         return KPA_FAULT_INPUT;
     case ERR_TUNE_TIMEOUT:
-    case ERR_TUNE_SWR:
+    case ERR_TUNE_SWR_WARNING:
     case ERR_TUNE_MAX_SWR:
         return KPA_FAULT_ATU_NO_MATCH;
     case ERR_BOARD_FAULT: {
