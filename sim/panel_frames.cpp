@@ -85,26 +85,66 @@ PanelFrame PanelFrames::waitNewer(uint64_t after, double timeoutSeconds)
     ++waiters_;
     wanted_.notify_all();
     changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds < 0 ? 0 : timeoutSeconds),
-                      [&] { return stopping_ || latest_.version > after; });
+                      [&] { return stopping_ || version_ > after; });
     --waiters_;
     lastRequest_ = monoSeconds();
-    return latest_;
+    PanelFrame frame;
+    frame.version = version_;
+    if (version_ <= after || copy_.size() != kPanelBytes)
+        return frame;
+    // The rows changed since `after`; all of them when it is not among the remembered.
+    int first = 0, last = kPanelHeight - 1;
+    if (after > 0 && !changes_.empty() && changes_.front().version <= after + 1) {
+        first = kPanelHeight;
+        last = -1;
+        for (const Change& c : changes_) {
+            if (c.version > after) {
+                first = std::min(first, c.first);
+                last = std::max(last, c.last);
+            }
+        }
+    }
+    constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4;
+    const std::vector<unsigned char> band(copy_.begin() + static_cast<std::ptrdiff_t>(first * rowBytes),
+                                          copy_.begin() + static_cast<std::ptrdiff_t>((last + 1) * rowBytes));
+    lock.unlock();
+    auto png = std::make_shared<std::vector<unsigned char>>();
+    if (encodeScreenPng(band.data(), kPanelWidth, last - first + 1, rowBytes, 4, *png) == 0) {
+        frame.png = std::move(png);
+        frame.y = first;
+    }
+    return frame;
 }
 
-// One comparison of the panel with the last frame; a changed content becomes a new frame.
-// Returns whether it changed.
+// One comparison of the panel with the last frame; a changed content becomes a new
+// version, with the band of rows it changed. Returns whether it changed.
 bool PanelFrames::checkOnce(const unsigned char* panel)
 {
-    if (copy_.size() == kPanelBytes && std::memcmp(copy_.data(), panel, kPanelBytes) == 0)
-        return false;
-    copy_.assign(panel, panel + kPanelBytes);
-    auto png = std::make_shared<std::vector<unsigned char>>();
-    if (encodeScreenPng(copy_.data(), kPanelWidth, kPanelHeight, kPanelWidth * 4, 4, *png) != 0)
-        return true;
+    constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4;
+    int first = 0, last = kPanelHeight - 1;
+    if (copy_.size() == kPanelBytes) {
+        auto rowDiffers = [&](int y) {
+            const size_t at = static_cast<size_t>(y) * rowBytes;
+            return std::memcmp(copy_.data() + at, panel + at, rowBytes) != 0;
+        };
+        while (first < kPanelHeight && !rowDiffers(first))
+            ++first;
+        if (first == kPanelHeight)
+            return false;
+        while (!rowDiffers(last))
+            --last;
+    }
     {
         std::lock_guard lock(mutex_);
-        latest_.version += 1;
-        latest_.png = std::move(png);
+        if (copy_.size() != kPanelBytes)
+            copy_.assign(panel, panel + kPanelBytes);
+        else
+            std::memcpy(copy_.data() + static_cast<size_t>(first) * rowBytes, panel + static_cast<size_t>(first) * rowBytes,
+                        static_cast<size_t>(last - first + 1) * rowBytes);
+        version_ += 1;
+        changes_.push_back({version_, first, last});
+        if (changes_.size() > kRememberedChanges)
+            changes_.pop_front();
     }
     changed_.notify_all();
     return true;

@@ -2,8 +2,11 @@
 // The simulated panel (the framebuffer file the controller maps) as a sequence of PNG
 // frames for live viewers. While someone has asked for a frame in the last few seconds, a
 // thread compares the file with its last copy 25 times a second (10 once the panel has
-// rested for a second) and encodes a new frame only when the content changed; with nobody
-// watching it sleeps.
+// rested for a second) and keeps the rows that changed; with nobody watching it sleeps.
+// A viewer gets, as a PNG, only the band of rows that changed since the frame it has
+// (the meters of a running unit are a fraction of the panel), or the whole panel when it
+// has none or fell too far behind; it is encoded for the request that asks.
+#include <deque>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -20,7 +23,8 @@ constexpr size_t kPanelBytes = static_cast<size_t>(kPanelWidth) * kPanelHeight *
 
 struct PanelFrame {
     uint64_t version = 0; // 1 for the first frame, one more for each changed content
-    std::shared_ptr<const std::vector<unsigned char>> png;
+    std::shared_ptr<const std::vector<unsigned char>> png; // rows y.. of the panel, full width
+    int y = 0;            // the band's first row (0 and the whole height for a whole frame)
 };
 
 class PanelFrames {
@@ -31,8 +35,9 @@ public:
     PanelFrames& operator=(const PanelFrames&) = delete;
 
     // Waits (no spinning) until there is a frame newer than `after`, or timeoutSeconds
-    // pass, or stop(). Returns the newest frame; its version is `after` or less when none
-    // came.
+    // pass, or stop(). Returns the newest frame, as the band of rows that changed since
+    // `after` (the whole panel for `after` 0 or a version no longer remembered); its version
+    // is `after` or less, and png empty, when none came.
     PanelFrame waitNewer(uint64_t after, double timeoutSeconds);
     // Ends the watching thread and releases every waiter; idempotent.
     void stop();
@@ -50,9 +55,18 @@ private:
     double lastRequest_ = -1e9;        // monotonic seconds, end of the last request
     int waiters_ = 0;                  // requests waiting for a frame now
     bool stopping_ = false;
-    PanelFrame latest_;
+    // The rows each recent version changed, oldest first.
+    struct Change {
+        uint64_t version;
+        int first, last;
+    };
+    static constexpr size_t kRememberedChanges = 64;
+    uint64_t version_ = 0;
+    std::deque<Change> changes_;
     uint64_t checks_ = 0;
-    std::vector<unsigned char> copy_;  // the content of the latest frame (watch thread only)
+    // The content of the latest frame: written by the watch thread under the lock, read by
+    // it without (it is the only writer) and by requests under the lock.
+    std::vector<unsigned char> copy_;
     std::thread thread_;
 };
 

@@ -287,6 +287,7 @@ bool WebPanel::start(std::string& error)
             return;
         }
         res.set_header("X-Panel-Version", std::to_string(f.version));
+        res.set_header("X-Panel-Y", std::to_string(f.y));
         res.set_content(reinterpret_cast<const char*>(f.png->data()), f.png->size(), "image/png");
     });
     http.Get("/state", [this](const httplib::Request&, httplib::Response& res) {

@@ -23,8 +23,9 @@
 
 namespace {
 
-// The RGB pixels of a PNG in memory (empty when it does not decode).
-std::vector<unsigned char> decodePng(const std::string& data)
+// The RGB pixels of a PNG in memory, the panel's width and `rows` high (empty when it does
+// not decode to that size).
+std::vector<unsigned char> decodePng(const std::string& data, int rows = sim::kPanelHeight)
 {
     png_image pi{};
     pi.version = PNG_IMAGE_VERSION;
@@ -32,7 +33,7 @@ std::vector<unsigned char> decodePng(const std::string& data)
         return {};
     pi.format = PNG_FORMAT_RGB;
     std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(pi));
-    if (pi.width != sim::kPanelWidth || pi.height != sim::kPanelHeight
+    if (pi.width != sim::kPanelWidth || pi.height != static_cast<png_uint_32>(rows)
         || !png_image_finish_read(&pi, nullptr, rgb.data(), 0, nullptr)) {
         png_image_free(&pi);
         return {};
@@ -128,8 +129,34 @@ TEST_F(WebPanelFixture, PanelFramesFollowTheFileContentOnly)
     res = client->Get(("/panel.png?after=" + v1).c_str());
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200);
-    EXPECT_EQ(std::stoull(res->get_header_value("X-Panel-Version")), std::stoull(v1) + 1);
+    const std::string v2 = res->get_header_value("X-Panel-Version");
+    EXPECT_EQ(std::stoull(v2), std::stoull(v1) + 1);
+    EXPECT_EQ(res->get_header_value("X-Panel-Y"), "0");
     EXPECT_EQ(decodePng(res->body), toRgb(pattern(2)));
+
+    // Two changes in rows 100-119 and 300-301 while the viewer looks away: it gets the band
+    // from the first changed row to the last, as the panel holds it now.
+    std::vector<unsigned char> panel = pattern(2);
+    const size_t row = static_cast<size_t>(sim::kPanelWidth) * 4;
+    std::fill(panel.begin() + 100 * row, panel.begin() + 120 * row, 0x40);
+    writePanel(fb, panel);
+    ASSERT_EQ(client->Get(("/panel.png?after=" + v2).c_str())->status, 200);
+    std::fill(panel.begin() + 300 * row, panel.begin() + 302 * row, 0x80);
+    writePanel(fb, panel);
+    usleep(300 * 1000);
+    res = client->Get(("/panel.png?after=" + v2).c_str());
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    EXPECT_EQ(std::stoull(res->get_header_value("X-Panel-Version")), std::stoull(v2) + 2);
+    EXPECT_EQ(res->get_header_value("X-Panel-Y"), "100");
+    const std::vector<unsigned char> band(panel.begin() + 100 * row, panel.begin() + 302 * row);
+    EXPECT_EQ(decodePng(res->body, 202), toRgb(band));
+
+    // A new viewer gets the whole panel.
+    res = client->Get("/panel.png?after=0");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("X-Panel-Y"), "0");
+    EXPECT_EQ(decodePng(res->body), toRgb(panel));
 }
 
 TEST(PanelFrames, NoComparisonsWithoutViewers)
