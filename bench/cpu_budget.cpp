@@ -14,10 +14,14 @@
 // not the programs it starts) and the screen frames it drew meanwhile (calls of
 // timerFrame). Under valgrind the controller runs tens of times slower than natively, and
 // on a loaded machine slower still: it draws fewer frames a second than the unit's 60 ms
-// period allows, and the other loops slow down with it. So the count is taken per screen
-// frame (all the process's instructions in the window over the frames in it), which does
-// not depend on the load, and given per second at the unit's nominal frame rate
-// (kNominalFrames: one frame every 60 ms plus about 1 ms of drawing).
+// period allows. So the screen loop's work is taken per frame (the instructions inside
+// timerFrame over the frames drawn), which does not depend on the load, and given per
+// second at the unit's nominal frame rate (kNominalFrames: one frame every 60 ms plus about
+// 1 ms of drawing); the other threads' work is paced by the simulated devices (link
+// replies, audio periods, USB transfers) and is taken per second as counted. The
+// simulated USB receiver's sample generation, which runs in the controller's process
+// inside the libusb stand-in, is left out of the count (--toggle-collect; --collect-atstart=yes
+// after it, or valgrind collects nothing outside the toggled function).
 // Run B, native under strace (execve only, through seccomp, so the process runs at full
 // speed): processes the controller started per second (every execve of a descendant in
 // the window) and its share of one core here from /proc (the process and the children
@@ -30,7 +34,8 @@
 // counted here per second.
 //
 //   build-rel/cpu_budget [--ampctl PATH] [--window S] [--settle S] [--scenario N]... [--keep DIR]
-// (--keep: each scenario's dump of its window is kept there, for callgrind_annotate).
+// (--keep: each scenario's dump of its window is kept there, for callgrind_annotate, and its
+// native run's execve trace, which names the processes it started).
 #include "board_physics.h"
 #include "controller_process.h"
 #include "loopback_port.h"
@@ -73,8 +78,9 @@ struct Options {
 
 struct Result {
     double framesPerSecondCounted = 0;  // under valgrind
-    double instructionsPerFrame = 0;
-    double instructionsPerSecond = 0;   // at the nominal frame rate
+    double instructionsPerFrame = 0;    // the screen loop's, frame by frame
+    double otherPerSecond = 0;          // every other thread's, as counted
+    double instructionsPerSecond = 0;   // the two together, at the nominal frame rate
     double countedPerSecond = 0;        // as counted under valgrind
     double processesPerSecond = 0;
     double corePercent = 0;
@@ -173,7 +179,11 @@ private:
             std::fprintf(stderr, "scenario %d: the controller did not start\n", s.number);
             return nullptr;
         }
-        sleep(8); // the loading countdown and the start-up threads
+        // The start-up's one-shot work is over before the scenario begins: the loading
+        // countdown, and the firmware marker removed 30 s after the start (a remount, rm and
+        // remount: three processes that are no part of the steady state).
+        if (!ctl->waitForStderr("END THREAD AGG FW", 120))
+            std::fprintf(stderr, "scenario %d: the start-up's firmware marker step did not end\n", s.number);
         s.started(unit);
         sleepSeconds(o_.settle);
         return ctl;
@@ -186,8 +196,11 @@ private:
         const std::string dir = unitDir(std::string(s.name) + "-cg");
         sim::SimUnit unit(dir);
         const std::string out = dir + "/sim/callgrind.out";
+        // The simulated USB receiver makes its samples inside the controller's process (the
+        // libusb stand-in); on the unit the receiver's hardware does: not counted.
         auto ctl = start(s, unit, "/usr/bin/valgrind",
-                         {"--tool=callgrind", "--callgrind-out-file=" + out, "--dump-instr=no", "-q"});
+                         {"--tool=callgrind", "--callgrind-out-file=" + out, "--dump-instr=no", "-q",
+                          "--toggle-collect=sim::IqSignal::fill*", "--collect-atstart=yes"});
         if (ctl) {
             const std::string pid = std::to_string(ctl->pid());
             runShell("callgrind_control -z " + pid + " >/dev/null 2>&1");
@@ -198,9 +211,10 @@ private:
             const Dump d = readDump(dir + "/sim", keptDump(s));
             r.framesPerSecondCounted = static_cast<double>(d.frames) / seconds;
             r.countedPerSecond = static_cast<double>(d.instructions) / seconds;
+            r.otherPerSecond = static_cast<double>(d.instructions - d.frameInstructions) / seconds;
             if (d.frames > 0) {
-                r.instructionsPerFrame = static_cast<double>(d.instructions) / static_cast<double>(d.frames);
-                r.instructionsPerSecond = r.instructionsPerFrame * kNominalFrames;
+                r.instructionsPerFrame = static_cast<double>(d.frameInstructions) / static_cast<double>(d.frames);
+                r.instructionsPerSecond = r.instructionsPerFrame * kNominalFrames + r.otherPerSecond;
             }
             ctl->terminate();
             ctl->waitExit(120);
@@ -218,11 +232,13 @@ private:
     struct Dump {
         long long instructions = 0;
         long long frames = 0;
+        long long frameInstructions = 0; // inside timerFrame, callees included
     };
 
     // The window's dump (callgrind.out.<n> beside the final callgrind.out): its "totals:"
-    // line, and the calls of timerFrame (a call line follows the "cfn=" line of its callee;
-    // names are given once, with their number, and by number after that).
+    // line, and the calls of timerFrame (a "calls=" line follows the "cfn=" line of its
+    // callee, and the line after it ends with the calls' inclusive count; names are given
+    // once, with their number, and by number after that).
     static Dump readDump(const std::string& dir, const std::string& keep)
     {
         Dump d;
@@ -234,8 +250,13 @@ private:
                 fs::copy_file(e.path(), keep, fs::copy_options::overwrite_existing);
             std::ifstream in(e.path());
             std::string line, frameFn;
-            bool frameCallee = false;
+            bool frameCallee = false, frameCost = false;
             while (std::getline(in, line)) {
+                if (frameCost) {
+                    d.frameInstructions += std::stoll(line.substr(line.find_last_of(' ') + 1));
+                    frameCost = false;
+                    continue;
+                }
                 if (line.rfind("totals:", 0) == 0 || line.rfind("summary:", 0) == 0)
                     d.instructions = std::max(d.instructions, std::stoll(line.substr(line.find(':') + 1)));
                 const bool fn = line.rfind("fn=(", 0) == 0, cfn = line.rfind("cfn=(", 0) == 0;
@@ -248,6 +269,7 @@ private:
                 } else if (frameCallee && line.rfind("calls=", 0) == 0) {
                     d.frames += std::stoll(line.substr(6));
                     frameCallee = false;
+                    frameCost = true;
                 }
             }
         }
@@ -281,6 +303,9 @@ private:
         }
         stopPeer();
         unit.stop();
+        if (!o_.keep.empty() && fs::exists(trace))
+            fs::copy_file(trace, o_.keep + "/execve." + std::to_string(s.number) + "-" + s.name,
+                          fs::copy_options::overwrite_existing);
         fs::remove_all(dir);
     }
 
@@ -426,16 +451,16 @@ int main(int argc, char** argv)
     std::printf("controller: %s\nwindow %.0f s after %.0f s of settling; per second at %.1f frames/s; "
                 "Pi 3 core = %.0f M counted instructions/s\n\n",
                 o.ampctl.c_str(), o.window, o.settle, kNominalFrames, kPiCoreInstructionsPerSecond / 1e6);
-    std::printf("%-9s %8s %10s %11s %9s %8s %11s %9s\n", "scenario", "fps(vg)", "Mi/s(vg)", "Minstr/frm", "Minstr/s",
-                "procs/s", "core% here", "Pi3 core%");
+    std::printf("%-9s %8s %10s %11s %10s %9s %8s %11s %9s\n", "scenario", "fps(vg)", "Mi/s(vg)", "Minstr/frm",
+                "other Mi/s", "Minstr/s", "procs/s", "core% here", "Pi3 core%");
     for (const Scenario& s : all) {
         if (std::find(o.scenarios.begin(), o.scenarios.end(), s.number) == o.scenarios.end())
             continue;
         const Result r = runner.measure(s);
         drive.stop();
-        std::printf("%d %-7s %8.2f %10.2f %11.3f %9.2f %8.2f %11.2f %9.1f\n", s.number, s.name,
+        std::printf("%d %-7s %8.2f %10.2f %11.3f %10.2f %9.2f %8.2f %11.2f %9.1f\n", s.number, s.name,
                     r.framesPerSecondCounted, r.countedPerSecond / 1e6, r.instructionsPerFrame / 1e6,
-                    r.instructionsPerSecond / 1e6, r.processesPerSecond, r.corePercent,
+                    r.otherPerSecond / 1e6, r.instructionsPerSecond / 1e6, r.processesPerSecond, r.corePercent,
                     r.instructionsPerSecond / kPiCoreInstructionsPerSecond * 100);
         std::fflush(stdout);
     }
