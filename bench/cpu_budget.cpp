@@ -14,8 +14,8 @@
 // not the programs it starts) and the screen frames it drew meanwhile (calls of
 // timerFrame). Under valgrind the controller runs tens of times slower than natively, and
 // on a loaded machine slower still: it draws fewer frames a second than the unit's 60 ms
-// period allows. So the screen loop's work is taken per frame (the instructions inside
-// timerFrame over the frames drawn), which does not depend on the load, and given per
+// period allows. So the screen loop's work is taken per frame (the instructions of its
+// thread over the frames drawn), which does not depend on the load, and given per
 // second at the unit's nominal frame rate (kNominalFrames: one frame every 60 ms plus about
 // 1 ms of drawing); the other threads' work is paced by the simulated devices (link
 // replies, audio periods, USB transfers) and is taken per second as counted. The
@@ -78,7 +78,7 @@ struct Options {
 
 struct Result {
     double framesPerSecondCounted = 0;  // under valgrind
-    double instructionsPerFrame = 0;    // the screen loop's, frame by frame
+    double instructionsPerFrame = 0;    // the screen loop thread's, frame by frame
     double otherPerSecond = 0;          // every other thread's, as counted
     double instructionsPerSecond = 0;   // the two together, at the nominal frame rate
     double countedPerSecond = 0;        // as counted under valgrind
@@ -200,7 +200,7 @@ private:
         // libusb stand-in); on the unit the receiver's hardware does: not counted.
         auto ctl = start(s, unit, "/usr/bin/valgrind",
                          {"--tool=callgrind", "--callgrind-out-file=" + out, "--dump-instr=no", "-q",
-                          "--toggle-collect=sim::IqSignal::fill*", "--collect-atstart=yes"});
+                          "--toggle-collect=sim::IqSignal::fill*", "--collect-atstart=yes", "--separate-threads=yes"});
         if (ctl) {
             const std::string pid = std::to_string(ctl->pid());
             runShell("callgrind_control -z " + pid + " >/dev/null 2>&1");
@@ -232,13 +232,14 @@ private:
     struct Dump {
         long long instructions = 0;
         long long frames = 0;
-        long long frameInstructions = 0; // inside timerFrame, callees included
+        long long frameInstructions = 0; // the screen loop's thread
     };
 
-    // The window's dump (callgrind.out.<n> beside the final callgrind.out): its "totals:"
-    // line, and the calls of timerFrame (a "calls=" line follows the "cfn=" line of its
-    // callee, and the line after it ends with the calls' inclusive count; names are given
-    // once, with their number, and by number after that).
+    // The window's dump, one file a thread (callgrind.out.<n>-<thread> beside the final
+    // ones): each file's "totals:" line, and in the screen loop's thread the calls of
+    // timerFrame (a "calls=" line follows the "cfn=" line of its callee; names are given
+    // once, with their number, and by number after that). Everything that thread does is
+    // paced by its frames.
     static Dump readDump(const std::string& dir, const std::string& keep)
     {
         Dump d;
@@ -247,18 +248,14 @@ private:
             if (name.rfind("callgrind.out.", 0) != 0)
                 continue;
             if (!keep.empty())
-                fs::copy_file(e.path(), keep, fs::copy_options::overwrite_existing);
+                fs::copy_file(e.path(), keep + name.substr(name.find('-')), fs::copy_options::overwrite_existing);
             std::ifstream in(e.path());
             std::string line, frameFn;
-            bool frameCallee = false, frameCost = false;
+            bool frameCallee = false;
+            long long total = 0, frames = 0;
             while (std::getline(in, line)) {
-                if (frameCost) {
-                    d.frameInstructions += std::stoll(line.substr(line.find_last_of(' ') + 1));
-                    frameCost = false;
-                    continue;
-                }
                 if (line.rfind("totals:", 0) == 0 || line.rfind("summary:", 0) == 0)
-                    d.instructions = std::max(d.instructions, std::stoll(line.substr(line.find(':') + 1)));
+                    total = std::max(total, std::stoll(line.substr(line.find(':') + 1)));
                 const bool fn = line.rfind("fn=(", 0) == 0, cfn = line.rfind("cfn=(", 0) == 0;
                 if (fn || cfn) {
                     const std::string rest = line.substr(line.find('('));
@@ -267,10 +264,14 @@ private:
                         frameFn = id;
                     frameCallee = cfn && id == frameFn;
                 } else if (frameCallee && line.rfind("calls=", 0) == 0) {
-                    d.frames += std::stoll(line.substr(6));
+                    frames += std::stoll(line.substr(6));
                     frameCallee = false;
-                    frameCost = true;
                 }
+            }
+            d.instructions += total;
+            if (frames > 0) {
+                d.frames += frames;
+                d.frameInstructions += total;
             }
         }
         return d;
