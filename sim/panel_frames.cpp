@@ -19,6 +19,7 @@ constexpr double kWatchSeconds = 5.0;   // watching goes on this long after the 
 constexpr int kCheckIntervalMs = 40;    // 25 comparisons a second while the panel changes,
 constexpr int kIdleIntervalMs = 100;    // 10 once it has rested for a second
 constexpr double kRestSeconds = 1.0;
+constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4; // one panel row, 4 bytes a pixel
 
 // The panel file mapped read-only; empty while the file is missing or of another size.
 class PanelMapping {
@@ -104,7 +105,6 @@ PanelFrame PanelFrames::waitNewer(uint64_t after, double timeoutSeconds)
             }
         }
     }
-    constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4;
     const std::vector<unsigned char> band(copy_.begin() + static_cast<std::ptrdiff_t>(first * rowBytes),
                                           copy_.begin() + static_cast<std::ptrdiff_t>((last + 1) * rowBytes));
     lock.unlock();
@@ -120,7 +120,6 @@ PanelFrame PanelFrames::waitNewer(uint64_t after, double timeoutSeconds)
 // version, with the band of rows it changed. Returns whether it changed.
 bool PanelFrames::checkOnce(const unsigned char* panel)
 {
-    constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4;
     int first = 0, last = kPanelHeight - 1;
     if (copy_.size() == kPanelBytes) {
         auto rowDiffers = [&](int y) {
