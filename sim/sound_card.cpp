@@ -23,6 +23,7 @@ namespace {
 
 constexpr size_t kChunkFrames = 240;                  // 5 ms
 constexpr int64_t kChunkMicros = 5000;
+constexpr int kIdleChunks = 10;                       // 50 ms between looks at a full buffer
 // Samples nobody has read for half a second are lost, as when a card's capture buffer
 // overruns. (A real card's buffer starts empty when the device is opened; this FIFO fills
 // whether or not the controller has it open, so a larger one would hand a newly opened
@@ -258,18 +259,24 @@ void SoundCard::captureLoop()
         }
         int channels;
         bool probeTone;
+        int waiting = 0;
+        ioctl(captureFd_, FIONREAD, &waiting);
         {
             std::lock_guard<std::mutex> lock(sourceMutex_);
             channels = channels_;
+            if (static_cast<size_t>(waiting) / (2 * static_cast<size_t>(channels)) >= kMaxWaitingFrames) {
+                // Nobody reads: the chunk is lost, and so are the next ones until a reader
+                // could have taken something, without a wake-up for each of them.
+                overrunFrames_ += kChunkFrames * kIdleChunks;
+                due += kChunkMicros * (kIdleChunks - 1);
+                continue;
+            }
             fillChunk(chunk, kChunkFrames, channels);
             probeTone = probeWaitTone_;
             probeWaitTone_ = false;
         }
         const size_t bytes = chunk.size() * 2;
-        int waiting = 0;
-        ioctl(captureFd_, FIONREAD, &waiting);
-        if (static_cast<size_t>(waiting) / (2 * static_cast<size_t>(channels)) >= kMaxWaitingFrames ||
-            ::write(captureFd_, chunk.data(), bytes) != static_cast<ssize_t>(bytes)) {
+        if (::write(captureFd_, chunk.data(), bytes) != static_cast<ssize_t>(bytes)) {
             overrunFrames_ += kChunkFrames;
             continue;
         }

@@ -151,6 +151,7 @@ TEST(HamlibInterop, HamlibKpa1500ClientReadsFrequencyAndSwrAtTwoLoads)
     sim::ControllerProcess ctl(AMPCTL_BIN, h.unit.root(), AMPCTL_BUILD_DIR "/pictures");
     ASSERT_TRUE(ctl.waitForStderr("Hamlib KPA1500: listening on 127.0.0.1:" + std::to_string(kpaPort), 60))
         << ctl.stderrText();
+    ASSERT_TRUE(ctl.waitForStderr("Hamlib: listening on 127.0.0.1:" + std::to_string(port), 5)) << ctl.stderrText();
 
     LineClient c(port);
     ASSERT_TRUE(c.ok());
@@ -159,7 +160,7 @@ TEST(HamlibInterop, HamlibKpa1500ClientReadsFrequencyAndSwrAtTwoLoads)
         // The board's SWR as the unit reads it, once it has settled on the load.
         const std::string swr = hamlibtest::askUntil(
             c, "l SWR", [&](const std::string& r) { return !r.empty() && std::fabs(std::atof(r.c_str()) - load) < 0.05; });
-        ASSERT_LT(std::fabs(std::atof(swr.c_str()) - load), 0.05) << swr;
+        ASSERT_LT(std::fabs(std::atof(swr.c_str()) - load), 0.05) << swr << "\n" << ctl.stderrText();
         EXPECT_EQ("14200000", hamlibtest::askUntil(c, "f", [](const std::string& r) { return r == "14200000"; }));
 
         const hamlibtest::ClientRun run = hamlibtest::runHamlibClient(201, kpaPort, "get_info get_freq get_level SWR");

@@ -58,6 +58,9 @@ TEST(WsLinkE2E, DefaultUnitsStayConnectedWithRawAudioBothWaysAndLogOnlyEvents)
     // The transceivers stream meanwhile: the client's board follows the server's frequency.
     EXPECT_TRUE(pair.client.unit.waitForFrame("FA00014070000;", true, 30, 1, true)) << client.stderrText();
 
+    // The client's USB receiver starts its stream once it has the server's settings: a slow
+    // machine gets there late, and its start-up lines are not the steady state.
+    ASSERT_TRUE(client.waitForStderr("SYN transfer starting", 60)) << client.stderrText();
     // Steady state for 10 s.
     const std::string serverBefore = server.stderrText();
     const std::string clientBefore = client.stderrText();
