@@ -310,7 +310,9 @@ void AmpBoard::run()
                         rx.clear();
                     }
                 }
-                if (!running_)
+                // A short read took all there was: back to the poll rather than a read that
+                // finds nothing.
+                if (!running_ || static_cast<size_t>(n) < sizeof buf)
                     break;
             }
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
@@ -402,14 +404,13 @@ void AmpBoard::sendReply(const std::string& command, std::string_view reply, dou
     }
     if (out.empty())
         return;
-    sleepUntil(notBefore);
     parts = std::min(parts, out.size());
     double tFirst = 0, tLast = 0;
     size_t pos = 0;
     for (size_t i = 0; i < parts && running_; ++i) {
         const size_t len = (i + 1 == parts) ? out.size() - pos : out.size() / parts;
         double a = 0, b = 0;
-        if (!writePaced(std::string_view(out).substr(pos, len), a, b))
+        if (!writePaced(std::string_view(out).substr(pos, len), i == 0 ? notBefore : 0, a, b))
             break;
         if (i == 0)
             tFirst = a;
@@ -424,10 +425,14 @@ void AmpBoard::sendReply(const std::string& command, std::string_view reply, dou
     log_.add({tFirst, false, out.substr(0, pos), tLast});
 }
 
-bool AmpBoard::writePaced(std::string_view bytes, double& tFirst, double& tLast)
+bool AmpBoard::writePaced(std::string_view bytes, double notBefore, double& tFirst, double& tLast)
 {
     const bool paced = pacing_;
-    const double t0 = monoSeconds();
+    if (!paced)
+        sleepUntil(notBefore);
+    // Paced, the first byte's own time on the line counts from `notBefore`: one wake-up
+    // for both.
+    const double t0 = std::max(monoSeconds(), notBefore);
     tFirst = t0;
     size_t done = 0;
     int stalls = 0;

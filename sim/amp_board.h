@@ -109,7 +109,7 @@ private:
     void run();
     void handleFrame(const std::string& frame, double tFirst);
     void sendReply(const std::string& command, std::string_view reply, double notBefore);
-    bool writePaced(std::string_view bytes, double& tFirst, double& tLast);
+    bool writePaced(std::string_view bytes, double notBefore, double& tFirst, double& tLast);
     bool takeFault(std::string_view keyword, Fault& out);
 
     WireLog& log_;

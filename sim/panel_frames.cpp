@@ -16,7 +16,8 @@ namespace sim {
 namespace {
 
 constexpr double kWatchSeconds = 5.0;   // watching goes on this long after the last request
-constexpr int kCheckIntervalMs = 40;    // 25 comparisons a second while the panel changes,
+constexpr int kCheckIntervalMs = 50;    // 20 comparisons a second while the panel changes (the
+                                        // controller draws 16.4 frames a second),
 constexpr int kIdleIntervalMs = 100;    // 10 once it has rested for a second
 constexpr double kRestSeconds = 1.0;
 constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4; // one panel row, 4 bytes a pixel
