@@ -107,7 +107,8 @@ TEST(WsCatE2E, PeerCommandsReachTheCatPortAndItsAnswersComeBackWhole)
     ASSERT_TRUE(waitForCat(cat, mark, false, "+0020;", 10));
     const CatTraffic written = catTraffic(cat.entries(), mark, false);
     EXPECT_EQ("IF00014070000+0020;", written.bytes);
-    EXPECT_EQ(3u, written.pieces);
+    // Three writes at least: a full line buffer can cut a write in two.
+    EXPECT_GE(written.pieces, 3u);
     answer = peer.readTagged("CA", 10);
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ("\x82\x15" "CAIF00014070000+0020;"s, answer->raw);
@@ -184,7 +185,9 @@ TEST(WsClientE2E, ClientFollowsTheServersTransceiverAndCatCrossesBothUnits)
     EXPECT_TRUE(waitForCat(serverCat, serverMark, true, "FA;", 15)) << ctlServer.stderrText();
     EXPECT_TRUE(waitForCat(clientCat, clientMark, true, "FA00007100000;", 15)) << ctlClient.stderrText();
     EXPECT_EQ("FA;", catTraffic(serverCat.entries(), serverMark, true).bytes);
-    EXPECT_EQ(3u, catTraffic(serverCat.entries(), serverMark, false).pieces);
+    const CatTraffic fromServerPort = catTraffic(serverCat.entries(), serverMark, false);
+    EXPECT_EQ("FA00007100000;", fromServerPort.bytes);
+    EXPECT_GE(fromServerPort.pieces, 3u);
     EXPECT_EQ("FA00007100000;", catTraffic(clientCat.entries(), clientMark, true).bytes);
 
     // The other way: what the server unit's port says unasked reaches the client's port.
