@@ -215,6 +215,9 @@ int VerifyCAT(Works* works)
     const int fd = findCatPort(works);
     if (fd < 0)
         return -1;
+    // Published under the lock the WebSocket thread writes the port under, so that its
+    // write comes after the open that made the descriptor.
+    std::lock_guard<std::mutex> lock(exitMutex);
     works->catFD = fd;
     return 0;
 }
