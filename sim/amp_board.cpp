@@ -448,10 +448,18 @@ bool AmpBoard::writePaced(std::string_view bytes, double notBefore, double& tFir
     while (done < bytes.size()) {
         size_t chunk = bytes.size() - done;
         if (paced) {
-            // The bytes go out in the batches a serial driver hands on, at most one wake-up
-            // a millisecond: each write takes every byte due by then, none before its time.
-            // The first byte goes alone: the later ones are timed from its moment.
-            sleepUntil(std::max(due(done), lastWrite + kPacingBatchSeconds));
+            // The bytes go out in the batches a serial driver hands on: each write takes
+            // every byte due by then, none before its time. The first byte goes alone (the
+            // later ones are timed from its moment); the rest leave in the fewest batches
+            // at most kPacingBatchSeconds apart, spread evenly so that the last one carries
+            // the reply's last byte at its own time.
+            double at = due(done);
+            if (done > 0) {
+                const double left = due(bytes.size() - 1) - lastWrite;
+                const double batches = std::max(1.0, std::ceil(left / kPacingBatchSeconds));
+                at = std::max(at, lastWrite + left / batches);
+            }
+            sleepUntil(at);
             const double now = monoSeconds();
             chunk = 1;
             while (done > 0 && done + chunk < bytes.size() && due(done + chunk) <= now)

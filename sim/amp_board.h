@@ -6,8 +6,9 @@
 // CRC in upper-case digits, as the real board's do.
 //
 // Timing: with pacing on (the default), replies leave at the line's 115200 baud, 10 bits
-// a byte (86.8 us a byte, each byte handed over once its stop bit would have ended, in
-// batches of the bytes due at most once a millisecond, as a serial driver delivers), and
+// a byte (86.8 us a byte, each byte handed over once its stop bit would have ended: the
+// first byte alone, the rest in batches of the bytes due at most every 2 ms, as a serial
+// driver delivers, the last batch at the last byte's own time), and
 // a reply starts no earlier than the moment the command's last byte would have arrived
 // on the real line (first byte seen + length x 86.8 us), plus the settable reply delay.
 //
@@ -30,7 +31,7 @@ namespace sim {
 constexpr double kLineBaud = 115200.0;
 constexpr double kBitsPerByte = 10.0;
 constexpr double kByteSeconds = kBitsPerByte / kLineBaud; // 86.8 us
-constexpr double kPacingBatchSeconds = 0.001; // paced bytes leave in batches, at most one a ms
+constexpr double kPacingBatchSeconds = 0.002; // paced bytes leave in batches at most 2 ms apart
 
 enum class FaultKind {
     Silence,        // no reply at all
