@@ -156,6 +156,7 @@ int main(int argc, char** argv)
     try {
         sim::SimOptions opts;
         opts.pacing = pace;
+        opts.keepWireLog = false;
         unit = std::make_unique<sim::SimUnit>(root, opts);
         if (showJob)
             sim::seedJobSettings(unit->root());

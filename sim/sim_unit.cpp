@@ -32,6 +32,7 @@ void SimUnit::start(const std::string& rootDir)
     root_ = buildRoot(rootDir);
     if (options_.writeWireLogFile)
         wire_.openFile(wireLogPath());
+    wire_.keepEntries(options_.keepWireLog);
 
     boardPty_ = std::make_unique<Pty>();
     usb0Pty_ = std::make_unique<Pty>();

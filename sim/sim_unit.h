@@ -40,6 +40,8 @@ namespace sim {
 struct SimOptions {
     bool pacing = true;        // 115200 baud pacing of the board's replies
     bool writeWireLogFile = true; // <root>/sim/wire.log (started afresh by each unit)
+    bool keepWireLog = true;   // every frame in memory too (wireLog(), waitForFrame...);
+                               // ampsim, which may run for days, keeps the file only
 };
 
 class Pty;

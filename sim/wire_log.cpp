@@ -50,6 +50,12 @@ std::string WireLog::format(const WireEntry& e)
     return std::string(stamp) + (e.toBoard ? " > " : " < ") + printable(e.frame);
 }
 
+void WireLog::keepEntries(bool keep)
+{
+    std::lock_guard lock(mutex_);
+    keep_ = keep;
+}
+
 void WireLog::add(WireEntry entry)
 {
     {
@@ -59,7 +65,8 @@ void WireLog::add(WireEntry entry)
             std::fprintf(file_, "%s\n", line.c_str());
             std::fflush(file_);
         }
-        entries_.push_back(std::move(entry));
+        if (keep_)
+            entries_.push_back(std::move(entry));
     }
     changed_.notify_all();
 }

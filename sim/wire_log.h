@@ -1,6 +1,7 @@
 #pragma once
 // The wire log of the simulated amplifier board: every frame in both directions, with
-// monotonic time stamps, kept in memory for tests and appended to a text file. The
+// monotonic time stamps, kept in memory for tests (unless switched off: a simulator that
+// runs for days must not grow by every frame) and appended to a text file. The
 // transceiver's CAT port keeps one of its own (<root>/sim/cat.log, transceiver_ports.h):
 // there an entry is one read or write of the port, '>' what the controller wrote.
 //
@@ -44,6 +45,8 @@ public:
     // Writes every later entry and note to this file too, which is started afresh
     // ("" closes the file).
     bool openFile(const std::string& path);
+    // Whether later entries are kept in memory too (the default); the file gets them either way.
+    void keepEntries(bool keep);
     void add(WireEntry entry);
     void note(std::string_view text);
     std::vector<WireEntry> entries() const;
@@ -64,6 +67,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<WireEntry> entries_;
+    bool keep_ = true;
     FILE* file_ = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 using simtest::Host;
 using simtest::ScratchDir;
@@ -386,6 +387,29 @@ TEST(SimWireLog, EachUnitStartsTheFileAfresh)
     std::string first;
     std::getline(in, first);
     EXPECT_NE(first.find(" > 4dST;"), std::string::npos) << first;
+}
+
+TEST(SimWireLog, AUnitThatKeepsOnlyTheFileHoldsNoFrameInMemory)
+{
+    simtest::ScratchDir dir;
+    sim::SimOptions o;
+    o.keepWireLog = false;
+    sim::SimUnit unit(dir.path(), o);
+    Host h(unit.path("dev/ttyAMA0"));
+    for (int i = 0; i < 50; ++i)
+        ASSERT_FALSE(h.exchange("ST;").empty());
+    // The board writes a reply's line once its last byte is out: wait for the 100th line.
+    size_t lines = 0;
+    for (int i = 0; i < 100 && lines < 100; ++i) {
+        std::ifstream in(unit.wireLogPath());
+        lines = 0;
+        for (std::string l; std::getline(in, l);)
+            lines += l.find(" > 4dST;") != std::string::npos || l.find(" < ") != std::string::npos;
+        if (lines < 100)
+            usleep(10 * 1000);
+    }
+    EXPECT_EQ(lines, 100u);
+    EXPECT_EQ(unit.wire().size(), 0u);
 }
 
 TEST(SimWireLog, FormatEscapesBytesOutsidePrintableAscii)

@@ -71,8 +71,9 @@ public:
         for (size_t p = before.find(logLine); p != std::string::npos; p = before.find(logLine, p + 1))
             ++seen;
         ASSERT_TRUE(unit_.pressButton(key, ms));
-        if (!ctl_->waitForStderr(logLine, 5, seen + 1))
+        if (!ctl_->waitForStderr(logLine, 5, seen + 1)) {
             ASSERT_TRUE(unit_.pressButton(key, ms));
+        }
         ASSERT_TRUE(ctl_->waitForStderr(logLine, 10, seen + 1)) << logLine << "\n" << ctl_->stderrText();
     }
     // The screen loop runs once start-up has drawn its first screen.
