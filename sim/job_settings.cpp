@@ -42,6 +42,7 @@ std::string jobSetupText()
     return "AutoTuneMode: 1\n"
            "SWRescAutoTune: 150\n"
            "AttenuatorTune: 3\n"
+           "AutoTuneTipo: 2\n"
            "NumBanco: 1\n"
            "EnableFFT: 1\n";
 }

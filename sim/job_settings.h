@@ -5,7 +5,9 @@
 //
 //   setup.txt       AUTO TUNE on (AutoTuneMode 1), target SWR 1.5 (SWRescAutoTune 150),
 //                   the 5 dB attenuator while tuning (AttenuatorTune 3: the search's
-//                   mismatches stay under the board's reflected-power trip), bank 1
+//                   mismatches stay under the board's reflected-power trip), the climbing
+//                   search (AutoTuneTipo 2: on the end-fed wire it reaches the target where
+//                   the complete search stops beside the match), bank 1
 //                   (NumBanco 1), the receiver's sample stream (EnableFFT 1)
 //   antenna_b1.txt  bank 1 follows the maker's transceiver ("!Ixo"), the amplifier in line
 //                   and the tuner in use on every band, each band on the antenna output
