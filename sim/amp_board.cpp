@@ -1,4 +1,5 @@
 #include "amp_board.h"
+#include "thread_name.h"
 
 #include "amplifier/crc8.h"
 #include "amplifier/measurements.h"
@@ -158,7 +159,10 @@ void AmpBoard::start(int masterFd)
         throw std::runtime_error("pipe2 failed");
     fd_ = masterFd;
     running_ = true;
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        nameThisThread("sim-board");
+        run();
+    });
 }
 
 void AmpBoard::stop()

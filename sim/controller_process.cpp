@@ -1,4 +1,5 @@
 #include "controller_process.h"
+#include "thread_name.h"
 
 #include "platform/clock.h"
 
@@ -236,7 +237,10 @@ void ControllerProcess::start(const ControllerOptions& o)
         ::close(devNull);
     errPipe_ = pipeFds[0];
     pidfd_ = openPidfd(pid_);
-    reader_ = std::thread([this] { readStderr(); });
+    reader_ = std::thread([this] {
+        nameThisThread("sim-ctl-stderr");
+        readStderr();
+    });
 }
 
 void ControllerProcess::readStderr()

@@ -1,4 +1,5 @@
 #include "front_panel.h"
+#include "thread_name.h"
 
 #include "platform/gpio.h"
 #include "root_builder.h"
@@ -77,7 +78,10 @@ FrontPanel::FrontPanel(const std::string& root)
     levelWord(regs_).store(releasedLevels());
 
     keyboardFd_ = ::open(rootPath(root, "dev/input/by-id/sim-event-kbd").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        nameThisThread("sim-buttons");
+        run();
+    });
 }
 
 FrontPanel::~FrontPanel()

@@ -1,4 +1,5 @@
 #include "panel_frames.h"
+#include "thread_name.h"
 
 #include "display/snapshot.h"
 #include "platform/clock.h"
@@ -55,7 +56,10 @@ private:
 
 PanelFrames::PanelFrames(std::string framebufferPath) : path_(std::move(framebufferPath))
 {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        nameThisThread("web-frames");
+        run();
+    });
 }
 
 PanelFrames::~PanelFrames()

@@ -1,4 +1,5 @@
 #include "sim_unit.h"
+#include "thread_name.h"
 
 #include "pty.h"
 
@@ -48,7 +49,10 @@ void SimUnit::start(const std::string& rootDir)
     if (pipe2(drainWake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("pipe2 failed");
     running_ = true;
-    drainThread_ = std::thread([this] { drainLoop(); });
+    drainThread_ = std::thread([this] {
+        nameThisThread("sim-drain");
+        drainLoop();
+    });
 
     // The links last: when they appear, the lines behind them are served.
     boardPty_->link(path("dev/ttyAMA0"));

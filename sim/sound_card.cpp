@@ -1,4 +1,5 @@
 #include "sound_card.h"
+#include "thread_name.h"
 
 #include "platform/clock.h"
 #include "root_builder.h"
@@ -146,8 +147,14 @@ SoundCard::SoundCard(const std::string& root)
     }
     setSoundCardPresent(root_, true);
     running_ = true;
-    captureThread_ = std::thread(&SoundCard::captureLoop, this);
-    playbackThread_ = std::thread(&SoundCard::playbackLoop, this);
+    captureThread_ = std::thread([this] {
+        nameThisThread("sim-capture");
+        captureLoop();
+    });
+    playbackThread_ = std::thread([this] {
+        nameThisThread("sim-playback");
+        playbackLoop();
+    });
 }
 
 SoundCard::~SoundCard()

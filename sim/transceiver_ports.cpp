@@ -1,4 +1,5 @@
 #include "transceiver_ports.h"
+#include "thread_name.h"
 
 #include "platform/clock.h"
 #include "root_builder.h"
@@ -55,7 +56,10 @@ TransceiverPorts::TransceiverPorts(const std::string& root) : root_(root)
     cat_->link(rootPath(root, "dev/DODUVOV0"));
     catLog_.openFile(rootPath(root, "sim/cat.log"));
     running_ = true;
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        nameThisThread("sim-trx");
+        run();
+    });
 }
 
 TransceiverPorts::~TransceiverPorts()

@@ -1,4 +1,5 @@
 #include "web_panel.h"
+#include "thread_name.h"
 
 #include "panel_frames.h"
 #include "web_page.h"
@@ -324,7 +325,10 @@ bool WebPanel::start(std::string& error)
         return false;
     }
     port_ = port;
-    server_->thread = std::thread([this] { server_->http.listen_after_bind(); });
+    server_->thread = std::thread([this] {
+        nameThisThread("web-http");
+        server_->http.listen_after_bind();
+    });
     return true;
 }
 
