@@ -434,45 +434,34 @@ bool AmpBoard::writePaced(std::string_view bytes, double notBefore, double& tFir
     const bool paced = pacing_;
     if (!paced)
         sleepUntil(notBefore);
-    // Paced, the first byte's own time on the line counts from `notBefore`: one wake-up
-    // for both.
     const double t0 = std::max(monoSeconds(), notBefore);
-    tFirst = t0;
+    // Each byte is due when its stop bit would have ended on the line, on a fixed schedule
+    // from t0 (a late wake-up is caught up by the next bytes).
+    const auto due = [&](size_t j) { return t0 + static_cast<double>(j + 1) * kByteSeconds; };
+    // A paced reply's time is its first byte's on the line, an unpaced one's that of its write.
+    tFirst = paced ? due(0) : t0;
     size_t done = 0;
     int stalls = 0;
-    double lastWrite = 0;
-    // Each byte is due when its stop bit would have ended on the line, on a fixed schedule
-    // (a late wake-up is caught up by the next bytes), but never sooner after the first
-    // byte than the line allows.
-    const auto due = [&](size_t j) {
-        const double k = static_cast<double>(j);
-        const double d = t0 + (k + 1) * kByteSeconds;
-        return j > 0 ? std::max(d, tFirst + k * kByteSeconds) : d;
-    };
+    double lastWrite = t0;
     while (done < bytes.size()) {
         size_t chunk = bytes.size() - done;
         if (paced) {
-            // The bytes go out in the batches a serial driver hands on: each write takes
-            // every byte due by then, none before its time. The first byte goes alone (the
-            // later ones are timed from its moment); the rest leave in the fewest batches
-            // at most kPacingBatchSeconds apart, spread evenly so that the last one carries
-            // the reply's last byte at its own time.
-            double at = due(done);
-            if (done > 0) {
-                const double left = due(bytes.size() - 1) - lastWrite;
-                const double batches = std::max(1.0, std::ceil(left / kPacingBatchSeconds));
-                at = std::max(at, lastWrite + left / batches);
-            }
-            sleepUntil(at);
+            // The bytes reach the reader as a UART's receive FIFO hands them on: in the fewest
+            // batches at most kPacingBatchSeconds apart, spread evenly so that the last one
+            // carries the reply's last byte at its own time. Each takes every byte due by
+            // then, none before its time.
+            const double left = due(bytes.size() - 1) - lastWrite;
+            const double batches = std::max(1.0, std::ceil(left / kPacingBatchSeconds));
+            sleepUntil(std::max(due(done), lastWrite + left / batches));
             const double now = monoSeconds();
             chunk = 1;
-            while (done > 0 && done + chunk < bytes.size() && due(done + chunk) <= now)
+            while (done + chunk < bytes.size() && due(done + chunk) <= now)
                 ++chunk;
         }
         const ssize_t n = ::write(fd_, bytes.data() + done, chunk);
         if (n > 0) {
             lastWrite = monoSeconds();
-            if (done == 0)
+            if (!paced && done == 0)
                 tFirst = lastWrite;
             done += static_cast<size_t>(n);
             continue;

@@ -6,9 +6,9 @@
 // CRC in upper-case digits, as the real board's do.
 //
 // Timing: with pacing on (the default), replies leave at the line's 115200 baud, 10 bits
-// a byte (86.8 us a byte, each byte handed over once its stop bit would have ended: the
-// first byte alone, the rest in batches of the bytes due at most every 2 ms, as a serial
-// driver delivers, the last batch at the last byte's own time), and
+// a byte (86.8 us a byte, each byte handed over once its stop bit would have ended, in
+// the fewest batches at most 2 ms apart, as a UART's receive FIFO delivers, the last batch
+// at the last byte's own time), and
 // a reply starts no earlier than the moment the command's last byte would have arrived
 // on the real line (first byte seen + length x 86.8 us), plus the settable reply delay.
 //

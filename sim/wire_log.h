@@ -8,7 +8,8 @@
 // File format (<root>/sim/wire.log), one line per frame, written as the frame happens:
 //     <seconds> <dir> <frame>
 //   <seconds>  monotonic clock (CLOCK_MONOTONIC, the same clock as monoSeconds()), "%.6f",
-//              the moment the frame's first byte crossed the pseudo-terminal
+//              the moment the frame's first byte crossed the pseudo-terminal (a paced
+//              reply's: the moment it ended on the line; it crosses with its batch)
 //   <dir>      '>' host to board (the controller's command), '<' board to host (a reply)
 //   <frame>    the bytes exactly as on the wire, CRC digits included ("4dST;"); bytes
 //              outside printable ASCII are written as \xHH, a backslash as "\\"
