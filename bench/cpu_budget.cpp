@@ -41,6 +41,7 @@
 #include "loopback_port.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "proc_stat.h"
 #include "sim_unit.h"
 
 #include <algorithm>
@@ -104,24 +105,6 @@ std::string unitDir(const std::string& name)
 void writeText(const std::string& path, const std::string& text)
 {
     std::ofstream(path) << text;
-}
-
-// Processor ticks of a process and the children it has reaped.
-long long cpuTicks(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = all.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(all.substr(close + 2));
-    std::string f;
-    long long sum = 0;
-    // Fields 3.. after the name: utime is the 14th field of the line, cstime the 17th.
-    for (int i = 3; i <= 17 && fields >> f; ++i)
-        if (i >= 14)
-            sum += std::stoll(f);
-    return sum;
 }
 
 // The first child of a process (the controller under strace).
@@ -287,15 +270,15 @@ private:
                           "-o", trace});
         if (ctl) {
             const pid_t controller = childOf(ctl->pid());
-            const long long ticks0 = cpuTicks(controller);
+            const std::string stat = "/proc/" + std::to_string(controller) + "/stat";
+            const double cpu0 = sim::procCpuSeconds(stat, true);
             const double w0 = wallSeconds();
             const double t0 = monoSeconds();
             sleepSeconds(o_.window);
-            const long long ticks1 = cpuTicks(controller);
+            const double cpu1 = sim::procCpuSeconds(stat, true);
             const double w1 = wallSeconds();
             const double seconds = monoSeconds() - t0;
-            r.corePercent = static_cast<double>(ticks1 - ticks0) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-                            seconds * 100;
+            r.corePercent = (cpu1 - cpu0) / seconds * 100;
             r.processesPerSecond = static_cast<double>(processesStarted(trace, controller, w0, w1)) / seconds;
             // The controller itself is stopped: strace, on a signal, would leave it running.
             if (controller > 0)

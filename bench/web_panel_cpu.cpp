@@ -16,6 +16,7 @@
 //
 //   build/web_panel_cpu --benchmark_counters_tabular=true
 #include "panel_frames.h"
+#include "proc_stat.h"
 #include "platform/clock.h"
 #include "sim_unit.h"
 #include "web_panel.h"
@@ -33,7 +34,6 @@
 #include <fstream>
 #include <memory>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <atomic>
@@ -112,33 +112,9 @@ private:
     int out_ = -1;
 };
 
-// CPU seconds of a process (its /proc/PID/stat) or of one of its threads
-// (/proc/PID/task/TID/stat); `name`, if given, receives the thread's name.
-double cpuSecondsOf(const std::string& statPath, std::string* name = nullptr)
-{
-    std::ifstream in(statPath);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t open = text.find('(');
-    const size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open)
-        return 0;
-    if (name)
-        *name = text.substr(open + 1, close - open - 1);
-    std::istringstream fields(text.substr(close + 2));
-    std::string f;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> f; ++i) {
-        if (i == 14)
-            utime = std::stoull(f);
-        if (i == 15)
-            stime = std::stoull(f);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 double cpuSeconds(pid_t pid)
 {
-    return cpuSecondsOf("/proc/" + std::to_string(pid) + "/stat");
+    return sim::procCpuSeconds("/proc/" + std::to_string(pid) + "/stat");
 }
 
 // CPU seconds of the process's threads whose names begin with `prefix` (those alive now).
@@ -148,8 +124,8 @@ double threadsCpuSeconds(pid_t pid, const std::string& prefix)
     std::error_code ec;
     for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
         std::string name;
-        const double cpu = cpuSecondsOf(task.path().string() + "/stat", &name);
-        if (name.rfind(prefix, 0) == 0)
+        const double cpu = sim::procCpuSeconds(task.path().string() + "/stat", false, &name);
+        if (cpu >= 0 && name.rfind(prefix, 0) == 0)
             sum += cpu;
     }
     return sum;

@@ -1,4 +1,5 @@
 #include "controller_process.h"
+#include "proc_stat.h"
 #include "thread_name.h"
 
 #include "platform/clock.h"
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/syscall.h>
@@ -349,19 +349,7 @@ int ControllerProcess::waitExit(double timeoutSeconds)
 
 double ControllerProcess::cpuSeconds() const
 {
-    // Fields 14 and 15 of /proc/PID/stat, counted after the command name in brackets.
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
-    std::string line;
-    if (!std::getline(in, line) || line.rfind(')') == std::string::npos || line.rfind(')') + 2 > line.size())
-        return -1;
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; fields >> field && i <= 15; i++) {
-        if (i == 14 || i == 15)
-            ticks += std::strtod(field.c_str(), nullptr);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return procCpuSeconds("/proc/" + std::to_string(pid_) + "/stat");
 }
 
 std::string ControllerProcess::stderrText() const
