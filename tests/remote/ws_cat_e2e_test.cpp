@@ -76,7 +76,9 @@ TEST(WsCatE2E, PeerCommandsReachTheCatPortAndItsAnswersComeBackWhole)
     const sim::WireLog& cat = server.u.unit.transceivers()->catLog();
     ASSERT_TRUE(server.listening()) << ctl.stderrText();
     ASSERT_TRUE(ctl.waitForStderr("OK works->catFD=", 60)) << ctl.stderrText();
-    // The relay found the port by its identity.
+    // The relay found the port by its identity. The simulated port logs its answer once the
+    // write is done, which may be after the controller has read it and said so.
+    ASSERT_TRUE(waitForCat(cat, 0, false, "DT001;", 5));
     EXPECT_EQ("DT;", catTraffic(cat.entries(), 0, true).bytes);
     EXPECT_EQ("DT001;", catTraffic(cat.entries(), 0, false).bytes);
 
