@@ -19,8 +19,8 @@ namespace {
 constexpr double kWatchSeconds = 5.0;   // watching goes on this long after the last request
 constexpr int kCheckIntervalMs = 50;    // 20 comparisons a second while the panel changes (the
                                         // controller draws 16.4 frames a second),
-constexpr int kIdleIntervalMs = 100;    // 10 once it has rested for a second
-constexpr double kRestSeconds = 1.0;
+constexpr int kIdleIntervalMs = 100;    // 10 once it has rested for a quarter of a second
+constexpr double kRestSeconds = 0.25;
 constexpr size_t rowBytes = static_cast<size_t>(kPanelWidth) * 4; // one panel row, 4 bytes a pixel
 
 // The panel file mapped read-only; empty while the file is missing or of another size.

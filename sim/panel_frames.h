@@ -1,8 +1,9 @@
 #pragma once
 // The simulated panel (the framebuffer file the controller maps) as a sequence of PNG
 // frames for live viewers. While someone has asked for a frame in the last few seconds, a
-// thread compares the file with its last copy 25 times a second (10 once the panel has
-// rested for a second) and keeps the rows that changed; with nobody watching it sleeps.
+// thread compares the file with its last copy 20 times a second (10 once the panel has
+// rested for a quarter of a second) and keeps the rows that changed; with nobody watching
+// it sleeps.
 // A viewer gets, as a PNG, only the band of rows that changed since the frame it has
 // (the meters of a running unit are a fraction of the panel), or the whole panel when it
 // has none or fell too far behind; it is encoded for the request that asks.
