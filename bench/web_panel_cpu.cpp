@@ -9,6 +9,9 @@
 // web_threads_percent: the part of it taken by the web panel's own threads (named "web-":
 // the panel frames and the HTTP server), the rest being the simulated devices, which run in
 // real time whether anyone watches or not;
+// with Args 1 and 2, without_page_percent: the same process measured again on the same unit
+// once the page is closed and the panel no longer watched, and page_adds_percent: what the
+// open page added, the difference of the two;
 // panel_changes: how often the panel file changed during the measurement; with Arg 2
 // tuner_points: the settings the search tried (from the page's own /tuner document).
 // PanelFrameRate: frames a viewer gets per second from /panel.png while the panel file
@@ -44,6 +47,8 @@
 namespace {
 
 constexpr double kMeasureSeconds = 20;
+// The panel is watched for 5 s after a viewer's last request.
+constexpr unsigned kUnwatchedAfterSeconds = 8;
 
 // A child process in a process group of its own, ended (group SIGTERM, then SIGKILL) at
 // the end of its owner; its standard output optionally on a pipe.
@@ -217,26 +222,44 @@ void WebPanelIdleCpu(benchmark::State& state)
                 }
             }
         }
-        std::string panel = readPanel(fb);
-        int changes = 0;
-        const double cpu0 = cpuSeconds(ampsim.pid());
-        const double web0 = threadsCpuSeconds(ampsim.pid(), "web-");
-        const double t0 = monoSeconds();
-        while (monoSeconds() - t0 < kMeasureSeconds) {
-            usleep(500 * 1000);
-            std::string now = readPanel(fb);
-            if (now != panel) {
-                ++changes;
-                panel.swap(now);
+        // CPU shares over one measurement: the whole process, and its web panel threads.
+        struct Shares {
+            double cpu = 0, web = 0, wall = 0;
+            int changes = 0;
+        };
+        const auto measure = [&] {
+            Shares m;
+            std::string panel = readPanel(fb);
+            const double cpu0 = cpuSeconds(ampsim.pid());
+            const double web0 = threadsCpuSeconds(ampsim.pid(), "web-");
+            const double t0 = monoSeconds();
+            while (monoSeconds() - t0 < kMeasureSeconds) {
+                usleep(500 * 1000);
+                std::string now = readPanel(fb);
+                if (now != panel) {
+                    ++m.changes;
+                    panel.swap(now);
+                }
             }
+            m.wall = monoSeconds() - t0;
+            m.cpu = 100.0 * (cpuSeconds(ampsim.pid()) - cpu0) / m.wall;
+            m.web = 100.0 * (threadsCpuSeconds(ampsim.pid(), "web-") - web0) / m.wall;
+            return m;
+        };
+        const Shares with = measure();
+        state.SetIterationTime(with.wall);
+        state.counters["cpu_percent_of_core"] = with.cpu;
+        state.counters["web_threads_percent"] = with.web;
+        state.counters["panel_changes"] = with.changes;
+        if (withPage && !searchMeasured) {
+            // The same unit again once the page is closed and the panel no longer watched:
+            // what opening the page adds is the difference.
+            browser.reset();
+            sleep(kUnwatchedAfterSeconds);
+            const Shares without = measure();
+            state.counters["without_page_percent"] = without.cpu;
+            state.counters["page_adds_percent"] = with.cpu - without.cpu;
         }
-        const double cpu = cpuSeconds(ampsim.pid()) - cpu0;
-        const double web = threadsCpuSeconds(ampsim.pid(), "web-") - web0;
-        const double wall = monoSeconds() - t0;
-        state.SetIterationTime(wall);
-        state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
-        state.counters["web_threads_percent"] = 100.0 * web / wall;
-        state.counters["panel_changes"] = changes;
         if (search) {
             auto res = client.Get("/tuner");
             const std::string body = res ? res->body : "";
