@@ -6,23 +6,56 @@
 
 namespace sim {
 
+namespace {
+
+std::string stamp(double t)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", t);
+    return text;
+}
+
+} // namespace
+
 WireLog::~WireLog()
 {
     if (file_)
         std::fclose(file_);
 }
 
-bool WireLog::openFile(const std::string& path)
+bool WireLog::openFile(const std::string& path, size_t maxFileBytes)
 {
     std::lock_guard lock(mutex_);
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;
     }
+    path_ = path;
+    maxFileBytes_ = maxFileBytes;
+    fileBytes_ = 0;
     if (path.empty())
         return true;
+    std::remove((path + ".1").c_str());
     file_ = std::fopen(path.c_str(), "we");
     return file_ != nullptr;
+}
+
+void WireLog::writeLine(const std::string& line)
+{
+    const auto put = [this](const std::string& text) {
+        std::fprintf(file_, "%s\n", text.c_str());
+        std::fflush(file_);
+        fileBytes_ += text.size() + 1;
+    };
+    put(line);
+    if (fileBytes_ < maxFileBytes_)
+        return;
+    std::fclose(file_);
+    std::rename(path_.c_str(), (path_ + ".1").c_str());
+    fileBytes_ = 0;
+    file_ = std::fopen(path_.c_str(), "we");
+    if (file_)
+        put(stamp(monoSeconds()) + " # continued from " + path_.substr(path_.rfind('/') + 1) + ".1");
 }
 
 std::string WireLog::printable(std::string_view bytes)
@@ -45,9 +78,7 @@ std::string WireLog::printable(std::string_view bytes)
 
 std::string WireLog::format(const WireEntry& e)
 {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%.6f", e.t);
-    return std::string(stamp) + (e.toBoard ? " > " : " < ") + printable(e.frame);
+    return stamp(e.t) + (e.toBoard ? " > " : " < ") + printable(e.frame);
 }
 
 void WireLog::keepEntries(bool keep)
@@ -60,11 +91,8 @@ void WireLog::add(WireEntry entry)
 {
     {
         std::lock_guard lock(mutex_);
-        if (file_) {
-            const std::string line = format(entry);
-            std::fprintf(file_, "%s\n", line.c_str());
-            std::fflush(file_);
-        }
+        if (file_)
+            writeLine(format(entry));
         if (keep_)
             entries_.push_back(std::move(entry));
     }
@@ -76,8 +104,7 @@ void WireLog::note(std::string_view text)
     std::lock_guard lock(mutex_);
     if (!file_)
         return;
-    std::fprintf(file_, "%.6f # %s\n", monoSeconds(), printable(text).c_str());
-    std::fflush(file_);
+    writeLine(stamp(monoSeconds()) + " # " + printable(text));
 }
 
 std::vector<WireEntry> WireLog::entries() const

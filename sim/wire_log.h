@@ -19,6 +19,10 @@
 // Lines beginning with "#" after the time stamp are notes of the simulator, not frames
 // (an injected fault, a frame refused for its CRC); they are not entries in memory:
 //     12.345678 # fault: silence (no reply to ST)
+// A file that reaches its size limit (32 MB, about two and a half hours of link polling)
+// becomes <file>.1, replacing the one before, and a new file goes on from the next line,
+// beginning with a note that says so: a unit that runs for days keeps the last hours in
+// two files, with no line cut between them.
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -43,9 +47,9 @@ public:
     WireLog(const WireLog&) = delete;
     WireLog& operator=(const WireLog&) = delete;
 
-    // Writes every later entry and note to this file too, which is started afresh
-    // ("" closes the file).
-    bool openFile(const std::string& path);
+    // Writes every later entry and note to this file too, which is started afresh, as the
+    // earlier files go ("" closes the file).
+    bool openFile(const std::string& path, size_t maxFileBytes = kWireLogFileBytes);
     // Whether later entries are kept in memory too (the default); the file gets them either way.
     void keepEntries(bool keep);
     void add(WireEntry entry);
@@ -64,12 +68,20 @@ public:
     // Bytes made printable as in the file (\xHH for bytes outside printable ASCII).
     static std::string printable(std::string_view bytes);
 
+    static constexpr size_t kWireLogFileBytes = size_t{32} << 20;
+
 private:
+    // One line to the file (under the lock), and the change of file at its limit.
+    void writeLine(const std::string& line);
+
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<WireEntry> entries_;
     bool keep_ = true;
     FILE* file_ = nullptr;
+    std::string path_;
+    size_t maxFileBytes_ = kWireLogFileBytes;
+    size_t fileBytes_ = 0;
 };
 
 } // namespace sim

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -410,6 +411,43 @@ TEST(SimWireLog, AUnitThatKeepsOnlyTheFileHoldsNoFrameInMemory)
     }
     EXPECT_EQ(lines, 100u);
     EXPECT_EQ(unit.wire().size(), 0u);
+}
+
+TEST(SimWireLog, AFileAtItsLimitGoesOnInASecondOneWithNoLineLostOrCut)
+{
+    ScratchDir dir;
+    const std::string path = dir.path() + "/w.log";
+    std::ofstream(path + ".1") << "a file of an earlier run\n";
+    const size_t limit = 1000;
+    sim::WireLog log;
+    ASSERT_TRUE(log.openFile(path, limit));
+    EXPECT_FALSE(std::filesystem::exists(path + ".1")); // the earlier run's files go
+    const int count = 130; // about three files' worth of lines
+    for (int i = 0; i < count; ++i)
+        log.add({static_cast<double>(i), i % 2 == 0, "frame" + std::to_string(i) + ";", static_cast<double>(i)});
+    std::vector<std::string> frames, notes;
+    for (const std::string& name : {path + ".1", path}) {
+        ASSERT_TRUE(std::filesystem::exists(name)) << name;
+        // A file passes its limit only by its last line.
+        EXPECT_LT(std::filesystem::file_size(name), limit + 32) << name;
+        std::ifstream in(name);
+        for (std::string l; std::getline(in, l);)
+            (l.find(" # ") != std::string::npos ? notes : frames).push_back(l);
+    }
+    // The newest file says where the lines before it are; the two files hold the last
+    // frames, whole and in order, up to the newest.
+    std::ifstream newest(path);
+    std::string first;
+    std::getline(newest, first);
+    EXPECT_NE(first.find(" # continued from w.log.1"), std::string::npos) << first;
+    ASSERT_GE(frames.size(), limit / 20);
+    const int from = count - static_cast<int>(frames.size());
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const int i = from + static_cast<int>(k);
+        EXPECT_EQ(frames[k], sim::WireLog::format({static_cast<double>(i), i % 2 == 0,
+                                                   "frame" + std::to_string(i) + ";", 0}));
+    }
+    EXPECT_LE(notes.size(), 2u);
 }
 
 TEST(SimWireLog, FormatEscapesBytesOutsidePrintableAscii)
