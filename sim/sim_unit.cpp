@@ -58,6 +58,7 @@ void SimUnit::start(const std::string& rootDir)
     boardPty_->link(path("dev/ttyAMA0"));
     usb0Pty_->link(path("dev/ttyUSB0"));
     transceivers_ = std::make_unique<TransceiverPorts>(root_);
+    transceivers_->keepCatLog(options_.keepWireLog);
 }
 
 SimUnit::~SimUnit()

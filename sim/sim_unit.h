@@ -40,8 +40,9 @@ namespace sim {
 struct SimOptions {
     bool pacing = true;        // 115200 baud pacing of the board's replies
     bool writeWireLogFile = true; // <root>/sim/wire.log (started afresh by each unit)
-    bool keepWireLog = true;   // every frame in memory too (wireLog(), waitForFrame...);
-                               // ampsim, which may run for days, keeps the file only
+    bool keepWireLog = true;   // every frame in memory too (wireLog(), waitForFrame...), and
+                               // every piece on the CAT port (catLog()); ampsim, which may
+                               // run for days, keeps the files only
 };
 
 class Pty;

@@ -82,6 +82,8 @@ public:
     unsigned long messagesSent() const { return sent_; }
     // Every read and write on the CAT port so far (toBoard: the controller wrote it).
     const WireLog& catLog() const { return catLog_; }
+    // Whether the CAT log keeps its entries in memory too (the default); the file gets them either way.
+    void keepCatLog(bool keep) { catLog_.keepEntries(keep); }
 
     void stop();
 

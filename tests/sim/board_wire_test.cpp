@@ -411,6 +411,18 @@ TEST(SimWireLog, AUnitThatKeepsOnlyTheFileHoldsNoFrameInMemory)
     }
     EXPECT_EQ(lines, 100u);
     EXPECT_EQ(unit.wire().size(), 0u);
+    // The CAT port's log likewise: its file gets the exchange, memory nothing.
+    Host cat(unit.path("dev/DODUVOV0"));
+    cat.sendRaw("DT001;");
+    std::string catFile;
+    for (int i = 0; i < 200 && catFile.find(" < ") == std::string::npos; ++i) {
+        usleep(10 * 1000);
+        std::ifstream in(unit.path("sim/cat.log"));
+        catFile.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(catFile.find(" > DT001;"), std::string::npos) << catFile;
+    EXPECT_NE(catFile.find(" < "), std::string::npos) << catFile;
+    EXPECT_EQ(unit.transceivers()->catLog().size(), 0u);
 }
 
 TEST(SimWireLog, AFileAtItsLimitGoesOnInASecondOneWithNoLineLostOrCut)
