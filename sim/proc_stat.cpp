@@ -1,5 +1,6 @@
 #include "proc_stat.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
